@@ -1,0 +1,24 @@
+// Operations on byte-string paths with "/" as the only separator. Paths are
+// never normalised: ".", ".." and links in the text stay as they are.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace diagpack {
+
+// |name| alone when it begins with "/"; otherwise |base|, one "/" when base
+// is non-empty and does not end in "/", then |name|.
+std::string join_path(std::string_view base, std::string_view name);
+
+// The last component when it is an ordinary name; nothing for "", "/", "."
+// or a path ending in "..". Trailing "/" and "/." do not count.
+std::optional<std::string> file_name(std::string_view path);
+
+// The path before its last component, with separators and "." pieces
+// removed from its end, never cutting into a leading "/" or "."; nothing
+// for "" and "/".
+std::optional<std::string> parent_path(std::string_view path);
+
+}  // namespace diagpack

@@ -1,0 +1,11 @@
+// Entry point of diagpack-dyn: one collection run for component 0 (dyn).
+#include <unistd.h>  // environ
+
+#include "common/collection_run.hpp"
+
+int main(int argc, char** argv) {
+  diagpack::prepare_process();
+  return diagpack::create_diagpack(
+      /*component=*/0, diagpack::Environment::of_process(argc, argv, environ),
+      diagpack::Console{});
+}

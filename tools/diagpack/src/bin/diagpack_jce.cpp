@@ -1,0 +1,11 @@
+// Entry point of diagpack-jce: one collection run for component 1 (jce).
+#include <unistd.h>  // environ
+
+#include "common/collection_run.hpp"
+
+int main(int argc, char** argv) {
+  diagpack::prepare_process();
+  return diagpack::create_diagpack(
+      /*component=*/1, diagpack::Environment::of_process(argc, argv, environ),
+      diagpack::Console{});
+}

@@ -1,0 +1,287 @@
+"""Runs the real executables as a user would, each run in a private mount
+namespace that sees its own /opt and /etc and never the host's.
+
+Inside the namespace:
+  /opt  is a bind mount of <sandbox>/opt (holding quorvane/etc);
+  /etc  is an overlay whose upper layer holds the run's release files; a
+        file that must be absent is a whiteout (a 0/0 character device);
+  PATH  starts with <sandbox>/bin, where fake dpkg-query / rpm live;
+  TMPDIR is <sandbox>/tmp unless a test sets it otherwise.
+
+A test module calls harness.main() instead of unittest.main(): it exits 77
+(skipped) when namespaces are unavailable and says so.
+"""
+
+import gzip
+import io
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tarfile
+import tempfile
+import unittest
+
+BIN_DIR = os.environ.get("DIAGPACK_BIN_DIR") or os.path.join(
+    os.path.dirname(__file__), "..", "..", "..", "..", "build", "bin")
+SKIP = 77
+
+COMPONENTS = {"dyn": 0, "jce": 1, "pkcs11": 2, "cli": 3}
+
+
+def namespaces_available():
+    if os.geteuid() != 0:
+        return False, "not running as root"
+    if shutil.which("unshare") is None:
+        return False, "unshare not found"
+    probe = subprocess.run(
+        ["unshare", "-m", "--propagation", "private", "sh", "-c",
+         "mount -t tmpfs tmpfs /mnt"],
+        capture_output=True)
+    if probe.returncode != 0:
+        return False, "unshare -m failed: " + probe.stderr.decode(errors="replace")
+    return True, ""
+
+
+def main():
+    ok, why = namespaces_available()
+    if not ok:
+        print("SKIPPED: private mount namespaces unavailable (%s)" % why)
+        sys.exit(SKIP)
+    unittest.main(verbosity=2)
+
+
+def exe(key="jce"):
+    return os.path.abspath(os.path.join(BIN_DIR, "diagpack-" + key))
+
+
+class Result:
+    def __init__(self, proc):
+        self.status = proc.returncode
+        self.out_bytes = proc.stdout
+        self.err_bytes = proc.stderr
+        self.out = proc.stdout.decode("utf-8", errors="replace")
+        self.err = proc.stderr.decode("utf-8", errors="replace")
+
+    def __repr__(self):
+        return "status=%r\nstdout=%r\nstderr=%r" % (self.status, self.out, self.err)
+
+
+class Sandbox:
+    """A private world for runs. Files written here show up inside the
+    namespace at /opt, /etc and on PATH."""
+
+    ABSENT = object()
+
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="diagpack-e2e-")
+        os.chmod(self.root, 0o755)
+        self.opt = os.path.join(self.root, "opt")
+        self.config_dir = os.path.join(self.opt, "quorvane", "etc")
+        self.etc_upper = os.path.join(self.root, "etc-upper")
+        self.etc_work = os.path.join(self.root, "etc-work")
+        self.bin = os.path.join(self.root, "bin")
+        self.tmp = os.path.join(self.root, "tmp")
+        self.work = os.path.join(self.root, "work")
+        for d in (self.config_dir, self.etc_upper, self.etc_work, self.bin,
+                  self.tmp, self.work):
+            os.makedirs(d)
+        os.chmod(self.tmp, 0o1777)
+        # Defaults: an rpm host with no release files at all and no SDK.
+        for name in ("os-release", "lsb-release", "system-release"):
+            self.etc_file(name, self.ABSENT)
+
+    def close(self):
+        subprocess.run(["chattr", "-R", "-i", self.root], capture_output=True)
+        for dirpath, dirnames, _ in os.walk(self.root):
+            for d in dirnames:
+                try:
+                    os.chmod(os.path.join(dirpath, d), 0o755, follow_symlinks=False)
+                except OSError:
+                    pass
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    # --- files the run sees -------------------------------------------------
+
+    def etc_file(self, name, content):
+        """Puts /etc/<name> in the run's view: bytes/str content, or ABSENT."""
+        path = os.path.join(self.etc_upper, name)
+        if os.path.lexists(path):
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path)
+            else:
+                os.unlink(path)
+        if content is self.ABSENT:
+            os.mknod(path, stat.S_IFCHR | 0o000, os.makedev(0, 0))
+            return path
+        write(path, content)
+        return path
+
+    def config_path(self, key="jce"):
+        return os.path.join(self.config_dir, "quorvane-%s.cfg" % key)
+
+    def write_config(self, content, key="jce", mode=0o644):
+        path = self.config_path(key)
+        write(path, content, mode)
+        return path
+
+    def log_config(self, log_location, key="jce"):
+        """A configuration file whose logging.log_file is |log_location|,
+        a path as the run sees it."""
+        import json
+        return self.write_config(json.dumps({"logging": {"log_file": log_location}}), key)
+
+    def inside(self, host_path):
+        """The path under which the run sees a file of <sandbox>/opt."""
+        rel = os.path.relpath(host_path, self.opt)
+        assert not rel.startswith(".."), host_path
+        return os.path.join("/opt", rel)
+
+    def fake_program(self, name, body):
+        """A shell script on PATH; |body| follows '#!/bin/sh'."""
+        path = os.path.join(self.bin, name)
+        write(path, "#!/bin/sh\n" + body + "\n", 0o755)
+        return path
+
+    def fake_package_manager(self, name="rpm", stdout="", status=0, stderr=""):
+        """Records its argv in <bin>/<name>.argv, prints |stdout| and exits."""
+        data = os.path.join(self.bin, name + ".stdout")
+        write(data, stdout)
+        err = os.path.join(self.bin, name + ".stderr")
+        write(err, stderr)
+        argv = os.path.join(self.bin, name + ".argv")
+        return self.fake_program(name,
+            'for a in "$0" "$@"; do printf "%%s\\n" "$a"; done > %s\n'
+            'cat %s\ncat %s >&2\nexit %d' % (argv, data, err, status))
+
+    def recorded_argv(self, name):
+        with open(os.path.join(self.bin, name + ".argv")) as f:
+            return f.read().splitlines()
+
+    # --- running -------------------------------------------------------------
+
+    def run(self, key="jce", args=(), env=None, tmpdir=None, umask=0o022,
+            cwd=None, pre="", post="", argv0=None, stdin=None, timeout=120,
+            shell_redirect=""):
+        """Runs diagpack-<key> in a private mount namespace.
+
+        args:    the tool's arguments, str or raw bytes.
+        env:     extra variables; None as a value unsets one (TMPDIR=None).
+        tmpdir:  TMPDIR value (default <sandbox>/tmp).
+        pre:     shell run inside the namespace before the tool.
+        post:    shell run after it (its output goes to post_log()).
+        argv0:   argv[0], str or bytes (default the executable's path).
+        shell_redirect: appended to the tool's command, e.g. '>&-'.
+        """
+        variables = {
+            "PATH": self.bin + ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+            "TMPDIR": self.tmp if tmpdir is None else tmpdir,
+            "LANG": "C",
+        }
+        for k, v in (env or {}).items():
+            variables[k] = v
+        variables = {_b(k): _b(v) for k, v in variables.items() if v is not None}
+        script = "\n".join([
+            "set -e",
+            "mount --bind '%s' /opt" % self.opt,
+            "mount -t overlay overlay -o lowerdir=/etc,upperdir='%s',workdir='%s' /etc"
+            % (self.etc_upper, self.etc_work),
+            "cd '%s'" % (cwd or self.work),
+            "umask %03o" % umask,
+            pre,
+            "set +e",
+            'prog="$1"; argv0="$2"; shift 2',
+            '(exec -a "$argv0" "$prog" "$@") %s' % shell_redirect,
+            "rc=$?",
+            "(%s) >'%s/post.log' 2>&1" % (post or ":", self.root),
+            "exit $rc",
+        ])
+        prog = exe(key)
+        cmd = [b"unshare", b"-m", b"--propagation", b"private", b"bash", b"-c",
+               script.encode(), b"bash", prog.encode(),
+               _b(argv0) if argv0 is not None else prog.encode()]
+        cmd += [_b(a) for a in args]
+        proc = subprocess.run(cmd, env=variables,
+                              stdin=stdin if stdin is not None else subprocess.DEVNULL,
+                              capture_output=True, timeout=timeout)
+        return Result(proc)
+
+    def post_log(self):
+        with open(os.path.join(self.root, "post.log"), errors="replace") as f:
+            return f.read()
+
+    # --- what a run leaves --------------------------------------------------
+
+    def output_dir(self, key="jce"):
+        return os.path.join(self.tmp, "%s-data" % key)
+
+    def archive_path(self, key="jce"):
+        return os.path.join(self.tmp, "%s-data.tar.gz" % key)
+
+
+def _b(v):
+    return v if isinstance(v, bytes) else str(v).encode()
+
+
+def write(path, content, mode=None):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(_b(content))
+    if mode is not None:
+        os.chmod(path, mode)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def success_lines(key="jce", archive=None):
+    return ["Collecting os info", "Collecting config files", "Collecting log files",
+            "Collecting %s info" % key,
+            "Logs and config can be found at %s" % archive]
+
+
+# --- independent archive readers ---------------------------------------------
+
+def python_entries(archive):
+    """[(name, type, size, data or None)] read with Python's tarfile."""
+    out = []
+    with tarfile.open(archive, "r:gz") as tf:
+        for m in tf.getmembers():
+            data = tf.extractfile(m).read() if m.isreg() else None
+            out.append((m.name, m.type, m.size, data))
+    return out
+
+
+def gnu_tar_names(archive):
+    p = subprocess.run(["tar", "-tzf", archive], capture_output=True, check=True)
+    return p.stdout.decode("utf-8", errors="surrogateescape").splitlines()
+
+
+def bsdtar_names(archive):
+    p = subprocess.run(["bsdtar", "-tzf", archive], capture_output=True, check=True)
+    return p.stdout.decode("utf-8", errors="surrogateescape").splitlines()
+
+
+def extract_with(tool, archive, dest):
+    os.makedirs(dest, exist_ok=True)
+    args = {"tar": ["tar", "--sparse", "-xzf", archive, "-C", dest],
+            "bsdtar": ["bsdtar", "-xzf", archive, "-C", dest]}[tool]
+    subprocess.run(args, capture_output=True, check=True)
+
+
+def gzip_ok(archive):
+    return subprocess.run(["gzip", "-t", archive], capture_output=True).returncode == 0
+
+
+def tar_stream(archive):
+    with gzip.open(archive, "rb") as f:
+        return f.read()
