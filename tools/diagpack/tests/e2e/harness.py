@@ -285,3 +285,34 @@ def gzip_ok(archive):
 def tar_stream(archive):
     with gzip.open(archive, "rb") as f:
         return f.read()
+
+
+def collected(box, key="jce"):
+    """{relative name: bytes or None for non-regular} of what a run collected:
+    read from the archive when the run made one (with Python's tarfile),
+    else from the output directory left on disk."""
+    top = "%s-data" % key
+    archive = box.archive_path(key)
+    files = {}
+    if os.path.exists(archive):
+        for name, typ, _size, data in python_entries(archive):
+            rel = name[len(top):].lstrip("/")
+            if rel:
+                files[rel] = data
+        return files
+    out = box.output_dir(key)
+    for dirpath, dirnames, filenames in os.walk(out):
+        for n in filenames + [d for d in dirnames]:
+            p = os.path.join(dirpath, n)
+            rel = os.path.relpath(p, out)
+            files[rel] = read(p) if os.path.isfile(p) and not os.path.islink(p) else None
+    return files
+
+
+def collected_mode(box, name, key="jce"):
+    """Permission bits of a collected file (archive header or disk)."""
+    archive = box.archive_path(key)
+    if os.path.exists(archive):
+        with tarfile.open(archive, "r:gz") as tf:
+            return tf.getmember("%s-data/%s" % (key, name)).mode & 0o7777
+    return os.stat(os.path.join(box.output_dir(key), name)).st_mode & 0o7777
