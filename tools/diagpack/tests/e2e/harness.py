@@ -96,10 +96,12 @@ class Sandbox:
         subprocess.run(["chattr", "-R", "-i", self.root], capture_output=True)
         for dirpath, dirnames, _ in os.walk(self.root):
             for d in dirnames:
-                try:
-                    os.chmod(os.path.join(dirpath, d), 0o755, follow_symlinks=False)
-                except OSError:
-                    pass
+                p = os.path.join(dirpath, d)
+                if not os.path.islink(p):
+                    try:
+                        os.chmod(p, 0o755)
+                    except OSError:
+                        pass
         shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):

@@ -1,4 +1,5 @@
-"""The collection run as a whole: banners, failure lines, exit statuses."""
+"""The collection run as a whole: the output directory, banners, failure
+lines, exit statuses and the process prelude."""
 
 import os
 import unittest
@@ -7,25 +8,133 @@ import harness
 from harness import Sandbox
 
 
-class CollectionRunTest(unittest.TestCase):
+class OutputDirectoryTest(unittest.TestCase):
     def setUp(self):
         self.box = Sandbox()
 
     def tearDown(self):
         self.box.close()
 
-    def test_banners_in_order_on_host_without_sdk(self):
-        r = self.box.run()
-        self.assertEqual(r.status, 0, r)
-        lines = r.out.splitlines()
-        self.assertEqual(lines[:4], harness.success_lines("jce")[:4], r)
-
-    def test_already_exists_stops_with_status_1(self):
+    def test_existing_directory_stops_the_run(self):
         os.mkdir(self.box.output_dir())
         r = self.box.run()
         self.assertEqual(r.status, 1, r)
         self.assertEqual(r.out, "")
         self.assertEqual(r.err, "Output directory %s already exists.\n" % self.box.output_dir())
+        self.assertEqual(os.listdir(self.box.output_dir()), [])
+
+    def test_existing_file_or_link_stops_the_run(self):
+        harness.write(self.box.output_dir(), "x")
+        r = self.box.run()
+        self.assertEqual((r.status, r.out), (1, ""), r)
+        self.assertIn("already exists.", r.err)
+        os.unlink(self.box.output_dir())
+        os.symlink(self.box.tmp, self.box.output_dir())
+        r = self.box.run()
+        self.assertEqual(r.err, "Output directory %s already exists.\n" % self.box.output_dir())
+
+    def test_dangling_link_fails_creation_with_eexist(self):
+        os.symlink("/nonexistent/target", self.box.output_dir())
+        r = self.box.run()
+        self.assertEqual(r.status, 1, r)
+        self.assertEqual(
+            r.err, "Failed to create output directory %s due to: File exists (os error 17).\n"
+            % self.box.output_dir())
+        self.assertEqual(r.out, "")
+
+    def test_missing_tmpdir_is_not_created(self):
+        missing = os.path.join(self.box.root, "nope")
+        r = self.box.run(tmpdir=missing)
+        self.assertEqual(r.status, 1, r)
+        self.assertEqual(
+            r.err, "Failed to create output directory %s/jce-data due to: "
+            "No such file or directory (os error 2).\n" % missing)
+        self.assertFalse(os.path.exists(missing))
+
+    def test_tmpdir_with_trailing_slash_is_joined_once(self):
+        r = self.box.run(tmpdir=self.box.tmp + "/")
+        self.assertEqual(r.status, 0, r)
+        self.assertNotIn("//", r.out + r.err)
+
+    def test_empty_tmpdir_means_working_directory(self):
+        r = self.box.run(tmpdir="")
+        self.assertEqual(r.status, 0, r)
+        work = os.listdir(self.box.work)
+        self.assertTrue("jce-data" in work or "jce-data.tar.gz" in work, work)
+        if "jce-data.tar.gz" in work:
+            self.assertIn("Logs and config can be found at jce-data.tar.gz", r.out.splitlines())
+
+    def test_unset_tmpdir_means_slash_tmp(self):
+        # /tmp of the namespace is the host's /tmp: give the run a private one.
+        private = os.path.join(self.box.root, "private-tmp")
+        os.mkdir(private)
+        r = self.box.run(env={"TMPDIR": None}, pre="mount --bind '%s' /tmp" % private)
+        self.assertEqual(r.status, 0, r)
+        self.assertTrue(set(os.listdir(private)) & {"jce-data", "jce-data.tar.gz"})
+        if "jce-data.tar.gz" in os.listdir(private):
+            self.assertIn("Logs and config can be found at /tmp/jce-data.tar.gz", r.out)
+
+    def test_path_that_is_not_utf8_is_a_conversion_error(self):
+        odd = os.path.join(self.box.tmp.encode(), b"\xff")
+        os.mkdir(odd)
+        r = self.box.run(tmpdir=odd)
+        self.assertEqual(r.status, 1, r)
+        self.assertEqual(r.err, "Failed to create output directory due to conversion issues.\n")
+        self.assertEqual(r.out, "")
+        # The directory made before the conversion stays.
+        self.assertTrue(os.path.isdir(os.path.join(odd, b"jce-data")))
+
+    def test_already_exists_shows_invalid_utf8_as_replacement(self):
+        odd = os.path.join(self.box.tmp.encode(), b"\xff")
+        os.makedirs(os.path.join(odd, b"jce-data"))
+        r = self.box.run(tmpdir=odd)
+        self.assertEqual(r.status, 1, r)
+        self.assertEqual(r.err_bytes, b"Output directory " + self.box.tmp.encode()
+                         + b"/\xef\xbf\xbd/jce-data already exists.\n")
+
+
+class RunTest(unittest.TestCase):
+    def setUp(self):
+        self.box = Sandbox()
+
+    def tearDown(self):
+        self.box.close()
+
+    def test_host_without_sdk_prints_banners_and_three_failures(self):
+        self.box.fake_package_manager("rpm", stdout="package quorvane-jce is not installed\n", status=1)
+        os.unlink(os.path.join(self.box.bin, "rpm"))  # no package manager at all
+        r = self.box.run()
+        self.assertEqual(r.status, 0, r)
+        self.assertEqual(r.out.splitlines()[:4], harness.success_lines("jce")[:4], r)
+        err = r.err.splitlines()
+        self.assertIn("Failed to get jce config files, skipping. "
+                      "No such file or directory (os error 2)", err)
+        self.assertIn("Failed to get jce logs, skipping. No such file or directory (os error 2)", err)
+
+    def test_each_executable_uses_its_own_names(self):
+        for key in harness.COMPONENTS:
+            with self.subTest(key=key):
+                r = self.box.run(key=key)
+                self.assertEqual(r.status, 0, r)
+                self.assertEqual(r.out.splitlines()[3], "Collecting %s info" % key)
+                self.assertIn("Failed to get %s config files, skipping. "
+                              "No such file or directory (os error 2)" % key, r.err.splitlines())
+                names = os.listdir(self.box.tmp)
+                self.assertTrue({"%s-data" % key, "%s-data.tar.gz" % key} & set(names), names)
+
+    def test_closed_standard_streams_do_not_stop_the_run(self):
+        self.box.write_config('{"logging": {"log_file": "/opt/none/x.log"}}')
+        r = self.box.run(shell_redirect=">&- 2>&-")
+        self.assertEqual(r.status, 0, r)
+        self.assertEqual((r.out, r.err), ("", ""))
+        files = harness.collected(self.box)
+        self.assertIn("osInfo.txt", files)
+        self.assertIn("quorvane-jce.cfg", files)
+
+    def test_reader_gone_does_not_stop_the_run(self):
+        r = self.box.run(shell_redirect="2>&1 | true; exit ${PIPESTATUS[0]}")
+        self.assertEqual(r.status, 0, r)
+        self.assertIn("osInfo.txt", harness.collected(self.box))
 
 
 if __name__ == "__main__":
