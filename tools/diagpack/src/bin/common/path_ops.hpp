@@ -8,6 +8,10 @@
 
 namespace diagpack {
 
+// The error of a path that holds a zero byte, which no system call takes.
+inline constexpr std::string_view kNulByteText =
+    "file name contained an unexpected NUL byte";
+
 // |name| alone when it begins with "/"; otherwise |base|, one "/" when base
 // is non-empty and does not end in "/", then |name|.
 std::string join_path(std::string_view base, std::string_view name);
