@@ -1,0 +1,177 @@
+#include "os_report.hpp"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>       // mkdtemp
+#include <sys/stat.h>     // mkdir
+#include <sys/utsname.h>  // uname
+
+#include <filesystem>
+#include <fstream>
+
+#include "utf8.hpp"
+
+namespace diagpack {
+namespace {
+
+// A scratch directory holding the release files of one test.
+class ReleaseDir {
+ public:
+  ReleaseDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "os-report-XXXXXX").string();
+    root_ = ::mkdtemp(tmpl.data());
+    files_.os_release = root_ + "/os-release";
+    files_.lsb_release = root_ + "/lsb-release";
+    files_.system_release = root_ + "/system-release";
+  }
+  ~ReleaseDir() { std::filesystem::remove_all(root_); }
+
+  static void put(const std::string& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  void os_release(std::string_view bytes) { put(files_.os_release, bytes); }
+  void lsb_release(std::string_view bytes) { put(files_.lsb_release, bytes); }
+  void system_release(std::string_view bytes) { put(files_.system_release, bytes); }
+
+  std::optional<std::string> lookup(std::string_view key, std::string_view fallback) {
+    return get_system_info_linux(key, fallback, files_);
+  }
+  std::string long_version() { return SystemSnapshot(files_).long_os_version(); }
+
+  const ReleaseFiles& files() const { return files_; }
+  const std::string& root() const { return root_; }
+
+ private:
+  std::string root_;
+  ReleaseFiles files_;
+};
+
+std::string uname_release() {
+  struct utsname u = {};
+  ::uname(&u);
+  return kernel_release_text(std::string_view(u.release, sizeof u.release));
+}
+
+TEST(ReleaseLookup, KeyMustStartTheLineAndFirstMatchWins) {
+  ReleaseDir dir;
+  dir.os_release("PRETTY_NAME=\"Pretty\"\n NAME=Indented\n# NAME=comment\n"
+                 "NAME=\"First\"\nNAME=\"Second\"\n");
+  EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), "First");
+  dir.os_release("PRETTY_NAME=\"Pretty\"\n NAME=Indented\n");
+  EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), std::nullopt);
+}
+
+TEST(ReleaseLookup, CarriageReturnDroppedOnlyBeforeLineFeed) {
+  ReleaseDir dir;
+  dir.os_release("NAME=\"Ubuntu\"\r\nVERSION_ID=\"22.04\"\r\nID=x\r");
+  EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), "Ubuntu");
+  EXPECT_EQ(dir.lookup("VERSION_ID=", "DISTRIB_RELEASE="), "22.04");
+  EXPECT_EQ(dir.lookup("ID=", "DISTRIB_ID="), "x\r");
+  dir.os_release("NAME=a\r\r\n");
+  EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), "a\r");
+}
+
+TEST(ReleaseLookup, DoubleQuotesRemovedEverythingElseKept) {
+  ReleaseDir dir;
+  dir.os_release("NAME='Arch \"Li\"nux' \\x \n");
+  EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), "'Arch Linux' \\x ");
+}
+
+TEST(ReleaseLookup, EmptyValueWinsOverFallback) {
+  ReleaseDir dir;
+  dir.os_release("VERSION_ID=\"\"\nNAME=\n");
+  dir.lsb_release("DISTRIB_RELEASE=12\nDISTRIB_ID=Debian\n");
+  EXPECT_EQ(dir.lookup("VERSION_ID=", "DISTRIB_RELEASE="), "");
+  EXPECT_EQ(dir.long_version(), "Linux  ");
+}
+
+TEST(ReleaseLookup, InvalidUtf8LineIsSkipped) {
+  ReleaseDir dir;
+  dir.os_release("NAME=Bad\xFF\nNAME=Good\n");
+  EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), "Good");
+  dir.os_release("NAME=Bad\xE2\x82");  // last line, cut short
+  dir.lsb_release("DISTRIB_ID=Debian");
+  EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), "Debian");
+}
+
+TEST(ReleaseLookup, LinesSpanningReadChunksAreWhole) {
+  ReleaseDir dir;
+  std::string text;
+  for (int i = 0; i < 500; ++i) text += "FILLER_" + std::to_string(i) + "=some value\n";
+  text += "NAME=" + std::string(10000, 'n') + "\nVERSION_ID=9\n";
+  dir.os_release(text);
+  EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), std::string(10000, 'n'));
+  EXPECT_EQ(dir.lookup("VERSION_ID=", "DISTRIB_RELEASE="), "9");
+}
+
+TEST(ReleaseLookup, UnreadableOsReleaseFallsBackWithoutLooping) {
+  ReleaseDir dir;
+  ASSERT_EQ(::mkdir(dir.files().os_release.c_str(), 0755), 0);
+  dir.lsb_release("DISTRIB_ID=Debian\nDISTRIB_RELEASE=12\n");
+  EXPECT_EQ(dir.long_version(), "Linux 12 Debian");
+}
+
+TEST(ReleaseLookup, TwoValuesAreLookedUpIndependently) {
+  ReleaseDir dir;
+  dir.os_release("NAME=\"Fedora Linux\"\n");
+  dir.lsb_release("DISTRIB_ID=Other\nDISTRIB_RELEASE=40\n");
+  EXPECT_EQ(dir.long_version(), "Linux 40 Fedora Linux");
+}
+
+TEST(ReleaseLookup, NoFilesGiveNothing) {
+  ReleaseDir dir;
+  EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), std::nullopt);
+  EXPECT_EQ(dir.long_version(), "Linux  ");
+}
+
+TEST(KernelRelease, DropsEveryNulAndReadsLatin1) {
+  EXPECT_EQ(kernel_release_text(std::string_view("6.1\0\0-x\0\xE9\0", 10)), "6.1-x\xC3\xA9");
+  EXPECT_EQ(kernel_release_text(std::string(65, '\0')), "");
+}
+
+TEST(OsReport, TwoLinesWithoutSystemRelease) {
+  ReleaseDir dir;
+  dir.os_release("NAME=\"Ubuntu\"\nVERSION_ID=\"22.04\"\n");
+  auto text = os_report_text(dir.files());
+  ASSERT_TRUE(text.ok());
+  EXPECT_EQ(*text, "Platform: linux-" + uname_release() + "\nVersion: Linux 22.04 Ubuntu\n");
+}
+
+TEST(OsReport, SystemReleaseCopiedWhole) {
+  ReleaseDir dir;
+  dir.os_release("NAME=\"Fedora Linux\"\nVERSION_ID=40\n");
+  dir.system_release("Fedora release 40 (Forty)\n");
+  auto text = os_report_text(dir.files());
+  ASSERT_TRUE(text.ok());
+  EXPECT_EQ(*text, "Platform: linux-" + uname_release() +
+                       "\nVersion: Linux 40 Fedora Linux\n"
+                       "System Release: Fedora release 40 (Forty)\n\n");
+  dir.system_release("");
+  text = os_report_text(dir.files());
+  ASSERT_TRUE(text.ok());
+  EXPECT_TRUE(text->ends_with("\nSystem Release: \n")) << *text;
+}
+
+TEST(OsReport, SystemReleaseFaultsFailAndWriteNothing) {
+  ReleaseDir dir;
+  const std::string out = dir.root() + "/out";
+  ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
+  dir.system_release("ok\xFF");
+  auto st = write_os_report(out, dir.files());
+  ASSERT_FALSE(st.ok());
+  EXPECT_EQ(st.error().text(), kStreamNotUtf8Text);
+  EXPECT_FALSE(std::filesystem::exists(out + "/osInfo.txt"));
+
+  std::filesystem::remove(dir.files().system_release);
+  ASSERT_EQ(::mkdir(dir.files().system_release.c_str(), 0755), 0);
+  st = write_os_report(out, dir.files());
+  ASSERT_FALSE(st.ok());
+  EXPECT_EQ(st.error().text(), "Is a directory (os error 21)");
+  EXPECT_FALSE(std::filesystem::exists(out + "/osInfo.txt"));
+
+  std::filesystem::remove(dir.files().system_release);
+  EXPECT_TRUE(write_os_report(out, dir.files()).ok());
+  EXPECT_TRUE(std::filesystem::exists(out + "/osInfo.txt"));
+}
+
+}  // namespace
+}  // namespace diagpack
