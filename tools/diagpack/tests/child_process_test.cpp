@@ -1,0 +1,88 @@
+#include "child_process.hpp"
+
+#include <gtest/gtest.h>
+#include <errno.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>  // usleep
+
+#include <filesystem>
+#include <fstream>
+
+namespace diagpack {
+namespace {
+
+ChildOutput run_sh(const std::string& script) {
+  auto r = run_child({"sh", "-c", script});
+  EXPECT_TRUE(r.ok()) << r.error().text();
+  return r.ok() ? *r : ChildOutput{};
+}
+
+TEST(ChildProcess, KeepsStdoutAndStderrApart) {
+  auto r = run_sh("printf 'to out'; printf 'to err' >&2; printf ' more'");
+  EXPECT_EQ(r.out, "to out more");
+  EXPECT_EQ(r.err, "to err");
+  EXPECT_TRUE(exited_zero(r.wait_status));
+}
+
+TEST(ChildProcess, PassesArgumentsWithoutShell) {
+  auto r = run_child({"printf", "%s|", "a b", "$HOME", ""});
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r->out, "a b|$HOME||");
+}
+
+TEST(ChildProcess, FloodOnEitherStreamCompletes) {
+  auto r = run_sh("head -c 3000000 /dev/zero >&2; head -c 2000000 /dev/zero; echo done >&2");
+  EXPECT_EQ(r.err.size(), 3000005u);
+  EXPECT_EQ(r.out.size(), 2000000u);
+  EXPECT_TRUE(r.err.ends_with("done\n"));
+}
+
+TEST(ChildProcess, StdinIsReadOnlyAtEndOfFile) {
+  auto r = run_sh("cat; echo read=$?; (echo x >&0) 2>/dev/null || echo not-writable");
+  EXPECT_EQ(r.out, "read=0\nnot-writable\n");
+}
+
+TEST(ChildProcess, MissingProgramIsOsError) {
+  auto r = run_child({"diagpack-no-such-program"});
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().text(), "No such file or directory (os error 2)");
+  EXPECT_EQ(r.error().os_code(), ENOENT);
+}
+
+TEST(ChildProcess, ReportsExitCodeAndSignal) {
+  auto r = run_sh("echo partial; exit 3");
+  EXPECT_EQ(r.out, "partial\n");
+  ASSERT_TRUE(WIFEXITED(r.wait_status));
+  EXPECT_EQ(WEXITSTATUS(r.wait_status), 3);
+  EXPECT_FALSE(exited_zero(r.wait_status));
+
+  r = run_sh("kill -TERM $$");
+  ASSERT_TRUE(WIFSIGNALED(r.wait_status));
+  EXPECT_EQ(WTERMSIG(r.wait_status), SIGTERM);
+  EXPECT_FALSE(exited_zero(r.wait_status));
+}
+
+TEST(ChildProcess, UnfinishedChildIsKilledAndReaped) {
+  char dir_template[] = "/tmp/child-process-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir_template), nullptr);
+  const std::string pid_file = std::string(dir_template) + "/pid";
+  {
+    auto child = ChildProcess::start(
+        {"sh", "-c", "echo $$ > " + pid_file + ".new && mv " + pid_file +
+                         ".new " + pid_file + " && exec sleep 100"});
+    ASSERT_TRUE(child.ok());
+    ChildProcess moved = std::move(*child);
+    while (!std::filesystem::exists(pid_file)) ::usleep(1000);
+  }
+  pid_t pid = 0;
+  std::ifstream(pid_file) >> pid;
+  ASSERT_GT(pid, 0);
+  // A zombie still answers kill(pid, 0); a reaped child does not.
+  EXPECT_EQ(::kill(pid, 0), -1);
+  EXPECT_EQ(errno, ESRCH);
+  std::filesystem::remove_all(dir_template);
+}
+
+}  // namespace
+}  // namespace diagpack
