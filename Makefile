@@ -1,9 +1,14 @@
 # make run   builds (Release, in build/) and runs diagpack-jce on this host.
 # make test  builds and runs every test; ends with ctest's summary line.
+# make install   builds and installs into PREFIX (default /usr/local).
+# make package   builds the Debian package build/diagpack_<version>_<arch>.deb.
+# make demo      runs diagpack-jce on a sample installation in a private
+#                mount namespace (root only) and lists the archive it made.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 
-.PHONY: all build run test clean
+.PHONY: all build run test clean install package demo
 
 all: build
 
@@ -21,3 +26,12 @@ test: build
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD) && cpack
+
+demo: build
+	@scripts/demo.sh $(BUILD)/bin/diagpack-jce
