@@ -1,9 +1,19 @@
+// The configuration file copy stage: the component's installed
+// configuration file, byte for byte, into the output directory.
+
+#include "copy_file.hpp"
+#include "path_ops.hpp"
 #include "stages.hpp"
 
 namespace diagpack {
 
-Status collect_config_files(const std::string&, const ComponentInfo&) {
-  return Error::fixed(ErrorKind::Other, "not built yet");
+Status collect_config_files(const std::string& out_dir, const ComponentInfo& info) {
+  const std::string source = config_path(info);
+  // Every configuration path of the component table ends in a file name.
+  const std::string dest = join_path(out_dir, file_name(source).value_or(""));
+  auto copied = copy_file(source, dest);
+  if (!copied) return copied.take_error();
+  return {};
 }
 
 }  // namespace diagpack
