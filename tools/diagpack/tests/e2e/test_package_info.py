@@ -1,0 +1,141 @@
+"""Stage 4: <key>PackageInfo.txt from dpkg-query (Ubuntu) or rpm."""
+
+import os
+import shutil
+import subprocess
+import unittest
+
+import harness
+from harness import Sandbox
+
+UBUNTU = 'NAME="Ubuntu"\nVERSION_ID="22.04"\n'
+
+
+def failure(key="jce"):
+    return "Failed to get %s package details, skipping. " % key
+
+
+class PackageInfoTest(unittest.TestCase):
+    def setUp(self):
+        self.box = Sandbox()
+
+    def tearDown(self):
+        self.box.close()
+
+    def run_query(self, key="jce", **kw):
+        """Runs the tool; returns (report bytes or None, stderr lines)."""
+        r = self.box.run(key, **kw)
+        self.assertEqual(r.status, 0, r)
+        report = harness.collected(self.box, key).get("%sPackageInfo.txt" % key)
+        return report, r.err.splitlines()
+
+    def assert_no_failure(self, err, key="jce"):
+        self.assertEqual([l for l in err if l.startswith(failure(key))], [])
+
+    def argv_file_exists(self, name):
+        return os.path.exists(os.path.join(self.box.bin, name + ".argv"))
+
+    def test_ubuntu_host_asks_dpkg_query(self):
+        self.box.etc_file("os-release", UBUNTU)
+        self.box.fake_package_manager("dpkg-query", stdout="Package: quorvane-jce\n",
+                                      stderr="noise\n")
+        self.box.fake_package_manager("rpm")
+        report, err = self.run_query()
+        self.assertEqual(report, b"Package: quorvane-jce\n")
+        self.assertEqual(self.box.recorded_argv("dpkg-query")[1:], ["-s", "quorvane-jce"])
+        self.assertFalse(self.argv_file_exists("rpm"))
+        self.assert_no_failure(err)
+        self.assertNotIn("noise", err)
+
+    def test_ubuntu_from_lsb_release(self):
+        self.box.etc_file("lsb-release", "DISTRIB_ID=Ubuntu\nDISTRIB_RELEASE=24.04\n")
+        self.box.fake_package_manager("dpkg-query", stdout="x")
+        report, _ = self.run_query()
+        self.assertEqual(report, b"x")
+
+    def test_dpkg_query_failure_writes_nothing(self):
+        self.box.etc_file("os-release", UBUNTU)
+        self.box.fake_package_manager("dpkg-query", stdout="partial\n", status=1)
+        report, err = self.run_query()
+        self.assertIn(failure() + "dpkg-query failed for package: quorvane-jce", err)
+        self.assertIsNone(report)
+
+    def test_dpkg_query_killed_by_signal_fails(self):
+        self.box.etc_file("os-release", UBUNTU)
+        self.box.fake_program("dpkg-query", "echo partial; kill -9 $$")
+        report, err = self.run_query()
+        self.assertIn(failure() + "dpkg-query failed for package: quorvane-jce", err)
+        self.assertIsNone(report)
+
+    def test_rpm_status_is_ignored(self):
+        self.box.etc_file("os-release", 'NAME="Fedora Linux"\nVERSION_ID=40\n')
+        self.box.fake_package_manager(
+            "rpm", stdout="package quorvane-jce is not installed\n", status=1)
+        report, err = self.run_query()
+        self.assertEqual(report, b"package quorvane-jce is not installed\n")
+        self.assertEqual(self.box.recorded_argv("rpm")[1:], ["-qi", "quorvane-jce"])
+        self.assert_no_failure(err)
+
+    def test_empty_rpm_output_gives_empty_report(self):
+        self.box.fake_package_manager("rpm", stdout="")
+        report, err = self.run_query()
+        self.assertEqual(report, b"")
+        self.assert_no_failure(err)
+
+    def test_lower_case_ubuntu_selects_rpm(self):
+        self.box.etc_file("os-release", "NAME=ubuntu\nVERSION_ID=1\n")
+        self.box.fake_package_manager("rpm", stdout="rpm answer")
+        self.box.fake_package_manager("dpkg-query")
+        report, _ = self.run_query()
+        self.assertEqual(report, b"rpm answer")
+        self.assertFalse(self.argv_file_exists("dpkg-query"))
+
+    def test_rpm_missing_from_path(self):
+        system_path = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
+        if shutil.which("rpm", path=system_path):
+            self.skipTest("this host has rpm on its PATH")
+        report, err = self.run_query()
+        self.assertIn(failure() + "No such file or directory (os error 2)", err)
+        self.assertIsNone(report)
+
+    def test_output_not_utf8_names_first_fault(self):
+        cases = [(b"12345\xffrest", "invalid utf-8 sequence of 1 bytes from index 5"),
+                 (b"0123456789\xe2\x82", "incomplete utf-8 byte sequence from index 10")]
+        for stdout, text in cases:
+            with self.subTest(text=text), Sandbox() as box:
+                box.fake_package_manager("rpm", stdout=stdout)
+                r = box.run()
+                self.assertIn(failure() + text, r.err.splitlines(), r)
+                self.assertNotIn("jcePackageInfo.txt", harness.collected(box))
+
+    def test_stderr_flood_completes(self):
+        self.box.fake_program("rpm", "head -c 6000000 /dev/zero >&2; printf done")
+        report, err = self.run_query()
+        self.assertEqual(report, b"done")
+        self.assert_no_failure(err)
+
+    def test_child_stdin_is_not_inherited(self):
+        # The tool's own stdin stays open and silent: a child that read it
+        # would wait for ever.
+        read_end, write_end = os.pipe()
+        try:
+            self.box.fake_program("rpm", "cat; echo stdin-closed")
+            report, _ = self.run_query(stdin=read_end, timeout=60)
+        finally:
+            os.close(read_end)
+            os.close(write_end)
+        self.assertEqual(report, b"stdin-closed\n")
+
+    def test_each_executable_queries_its_own_package(self):
+        self.box.fake_package_manager("rpm", stdout="info\n")
+        for key in harness.COMPONENTS:
+            with self.subTest(key=key):
+                report, err = self.run_query(key)
+                self.assertEqual(self.box.recorded_argv("rpm")[1:],
+                                 ["-qi", "quorvane-%s" % key])
+                self.assertEqual(report, b"info\n")
+                self.assert_no_failure(err, key)
+
+
+if __name__ == "__main__":
+    harness.main()
