@@ -1,0 +1,219 @@
+#include "tar_builder.hpp"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "archive_test_files.hpp"
+
+namespace diagpack {
+namespace {
+
+using namespace std::string_literals;
+using test::pwrite_file;
+using test::ScratchDir;
+
+// Header fields at their offsets in a block.
+std::string at(const std::string& archive, size_t block, size_t offset, size_t size) {
+  return archive.substr(block * 512 + offset, size);
+}
+char typeflag(const std::string& archive, size_t block) { return archive[block * 512 + 156]; }
+
+// A sink that takes |budget| bytes and then fails with ENOSPC.
+class FullSink : public ByteSink {
+ public:
+  explicit FullSink(size_t budget) : budget_(budget) {}
+  Status write(std::string_view bytes) override {
+    if (bytes.size() > budget_) return Error::os(ENOSPC);
+    budget_ -= bytes.size();
+    data.append(bytes);
+    return {};
+  }
+  std::string data;
+
+ private:
+  size_t budget_;
+};
+
+class TarBuilderTest : public ::testing::Test {
+ protected:
+  // Appends the file at |path| under |name|; returns the error text or "".
+  std::string append(Builder& builder, const std::string& path, std::string_view name) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_GE(fd, 0);
+    Status st = builder.append_file(name, fd);
+    ::close(fd);
+    return st ? "" : st.error().text();
+  }
+  std::string archive_of(const std::string& path, std::string_view name) {
+    StringSink sink;
+    Builder builder(sink);
+    EXPECT_EQ(append(builder, path, name), "");
+    return sink.data;
+  }
+
+  ScratchDir dir_;
+};
+
+TEST_F(TarBuilderTest, RegularFileDataIsPaddedToWholeBlocks) {
+  std::string data(123, 'x');
+  pwrite_file(dir_.file("osInfo.txt"), data);
+  std::string a = archive_of(dir_.file("osInfo.txt"), "jce-data/osInfo.txt");
+  ASSERT_EQ(a.size(), 1024u);
+  EXPECT_EQ(typeflag(a, 0), '0');
+  EXPECT_EQ(at(a, 0, 124, 12), "00000000173\0"s);
+  EXPECT_EQ(a.substr(512), data + std::string(389, '\0'));
+
+  pwrite_file(dir_.file("b512"), std::string(512, 'y'));
+  EXPECT_EQ(archive_of(dir_.file("b512"), "b512").size(), 1024u);
+  pwrite_file(dir_.file("b513"), std::string(513, 'z'));
+  a = archive_of(dir_.file("b513"), "b513");
+  ASSERT_EQ(a.size(), 1536u);
+  EXPECT_EQ(a.substr(1024), "z" + std::string(511, '\0'));
+  pwrite_file(dir_.file("empty"), "");
+  EXPECT_EQ(archive_of(dir_.file("empty"), "e").size(), 512u);
+}
+
+TEST_F(TarBuilderTest, LongNamesGetALongNameEntry) {
+  StringSink sink;
+  Builder b(sink);
+  struct stat st {};
+  st.st_mode = S_IFDIR | 0755;
+  ASSERT_TRUE(b.append_directory_entry(std::string(100, 'n'), st));
+  EXPECT_EQ(sink.data.size(), 512u);  // exactly 100 bytes still fit
+
+  sink.data.clear();
+  std::string name = std::string(100, 'm') + "Z";
+  ASSERT_TRUE(b.append_directory_entry(name, st));
+  ASSERT_EQ(sink.data.size(), 1536u);
+  EXPECT_EQ(typeflag(sink.data, 0), 'L');
+  EXPECT_EQ(at(sink.data, 0, 124, 12), "00000000146\0"s);
+  EXPECT_EQ(at(sink.data, 1, 0, 512), name + std::string(411, '\0'));
+  EXPECT_EQ(typeflag(sink.data, 2), '5');
+  EXPECT_EQ(at(sink.data, 2, 0, 100), std::string(100, 'm'));
+}
+
+TEST_F(TarBuilderTest, FileWithoutAllocatedBlocksIsAllHole) {
+  std::string path = dir_.file("hole");
+  pwrite_file(path, "");
+  ASSERT_EQ(::truncate(path.c_str(), 1048576), 0);
+  std::string a = archive_of(path, "hole");
+  ASSERT_EQ(a.size(), 512u);
+  EXPECT_EQ(typeflag(a, 0), 'S');
+  EXPECT_EQ(at(a, 0, 124, 12), "00000000000\0"s);
+  EXPECT_EQ(at(a, 0, 483, 12), "00004000000\0"s);  // realsize 1048576
+  EXPECT_EQ(at(a, 0, 386, 24), "00004000000\0" "00000000000\0"s);
+  EXPECT_EQ(at(a, 0, 410, 24), std::string(24, '\0'));
+  EXPECT_EQ(a[482], 0);
+}
+
+TEST_F(TarBuilderTest, TwoDataRegionsAroundAHole) {
+  std::string path = dir_.file("two");
+  pwrite_file(path, std::string(4096, 'a'));
+  pwrite_file(path, std::string(4096, 'b'), 1048576);
+  std::string a = archive_of(path, "two");
+  if (!test::reports_holes(dir_.path())) {
+    EXPECT_EQ(typeflag(a, 0), '0');
+    EXPECT_EQ(a.size(), 512u + 1052672u);
+    GTEST_SKIP() << "file system reports no holes";
+  }
+  ASSERT_EQ(a.size(), 512u + 8192u);  // 16 data blocks
+  EXPECT_EQ(typeflag(a, 0), 'S');
+  EXPECT_EQ(at(a, 0, 124, 12), "00000020000\0"s);
+  EXPECT_EQ(at(a, 0, 483, 12), "00004010000\0"s);
+  EXPECT_EQ(at(a, 0, 386, 72),
+            "00000000000\0" "00000010000\0" "00004000000\0" "00000010000\0"
+            "00004010000\0" "00000000000\0"s);
+  EXPECT_EQ(a.substr(512), std::string(4096, 'a') + std::string(4096, 'b'));
+}
+
+TEST_F(TarBuilderTest, ThirtyRegionsNeedTwoExtensionBlocks) {
+  if (!test::reports_holes(dir_.path())) GTEST_SKIP() << "file system reports no holes";
+  std::string path = dir_.file("thirty");
+  for (int i = 0; i < 30; ++i) pwrite_file(path, std::string(4096, char('A' + i)), i * 8192);
+  std::string a = archive_of(path, "thirty");
+  ASSERT_EQ(a.size(), 3 * 512u + 30 * 4096u);
+  EXPECT_EQ(typeflag(a, 0), 'S');
+  EXPECT_EQ(a[482], 1);
+  EXPECT_EQ(at(a, 0, 386 + 72, 12), "00000060000\0"s);  // 4th pair at 3 * 8192
+  EXPECT_EQ(at(a, 1, 0, 12), "00000100000\0"s);         // 5th pair at 4 * 8192
+  EXPECT_EQ(a[512 + 504], 1);
+  EXPECT_EQ(at(a, 2, 0, 12), "00000620000\0"s);  // 26th pair at 25 * 8192
+  // Pair 31 is the terminal one, (file size, 0), in the second block's 6th slot.
+  EXPECT_EQ(at(a, 2, 5 * 24, 24), "00000730000\0" "00000000000\0"s);
+  EXPECT_EQ(at(a, 2, 6 * 24, 24), std::string(24, '\0'));
+  EXPECT_EQ(a[1024 + 504], 0);
+  EXPECT_EQ(a.substr(1536, 4096), std::string(4096, 'A'));
+  EXPECT_EQ(a.substr(a.size() - 4096), std::string(4096, 'A' + 29));
+}
+
+TEST_F(TarBuilderTest, SpecialFiles) {
+  StringSink sink;
+  Builder b(sink);
+  std::string fifo = dir_.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct stat st;
+  ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+  ASSERT_TRUE(b.append_special("jce-data/fifo", st));
+  ASSERT_EQ(sink.data.size(), 512u);
+  EXPECT_EQ(typeflag(sink.data, 0), '6');
+  EXPECT_EQ(at(sink.data, 0, 100, 8), "0010600\0"s);
+  EXPECT_EQ(at(sink.data, 0, 329, 16), "0000000\0" "0000000\0"s);
+
+  sink.data.clear();
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  ASSERT_TRUE(b.append_special("null", st));
+  EXPECT_EQ(typeflag(sink.data, 0), '3');
+  EXPECT_EQ(at(sink.data, 0, 329, 16), "0000001\0" "0000003\0"s);
+
+  sink.data.clear();
+  st = {};
+  st.st_mode = S_IFSOCK | 0755;
+  std::string long_name = "jce-data/" + std::string(120, 's') + ".sock";
+  Status s = b.append_special(long_name, st);
+  ASSERT_FALSE(s);
+  EXPECT_EQ(s.error().text(), long_name + ": socket can not be archived");
+  st.st_mode = S_IFREG | 0644;
+  s = b.append_special("jce-data/bad\xFF", st);
+  ASSERT_FALSE(s);
+  EXPECT_EQ(s.error().text(), "jce-data/bad\xEF\xBF\xBD has unknown file type");
+  EXPECT_EQ(sink.data, "");
+}
+
+TEST_F(TarBuilderTest, EndMarkerIsWrittenOnce) {
+  StringSink sink;
+  {
+    Builder b(sink);
+    ASSERT_TRUE(b.end_archive());
+    ASSERT_TRUE(b.end_archive());
+  }
+  EXPECT_EQ(sink.data, std::string(1024, '\0'));
+  StringSink by_destructor;
+  { Builder b(by_destructor); }
+  EXPECT_EQ(by_destructor.data, std::string(1024, '\0'));
+}
+
+TEST_F(TarBuilderTest, SinkErrorsComeBackAtOnce) {
+  pwrite_file(dir_.file("data"), std::string(20000, 'd'));
+  FullSink sink(512 + 8192);  // header and one buffer, then full
+  Builder b(sink);
+  EXPECT_EQ(append(b, dir_.file("data"), "data"), "No space left on device (os error 28)");
+  EXPECT_EQ(sink.data.size(), 512u + 8192u);
+  EXPECT_FALSE(b.end_archive());
+  EXPECT_TRUE(b.end_archive());  // the marker is tried once only
+}
+
+TEST_F(TarBuilderTest, UnreadableDescriptorIsAnOsError) {
+  StringSink sink;
+  Builder b(sink);
+  EXPECT_EQ(b.append_file("x", -1).error().text(), "Bad file descriptor (os error 9)");
+  EXPECT_EQ(sink.data, "");
+}
+
+}  // namespace
+}  // namespace diagpack
