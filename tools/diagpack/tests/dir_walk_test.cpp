@@ -1,0 +1,253 @@
+#include "dir_walk.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "byte_sink.hpp"
+#include "tar_builder.hpp"
+
+namespace diagpack {
+namespace {
+
+// What the tests need of an entry: its full name, kind and data.
+struct Entry {
+  std::string name;
+  char type = 0;
+  std::string data;
+};
+
+uint64_t octal(std::string_view field) {
+  uint64_t value = 0;
+  for (char c : field) {
+    if (c < '0' || c > '7') break;
+    value = value * 8 + uint64_t(c - '0');
+  }
+  return value;
+}
+
+// Reads the entries of an uncompressed tar stream up to its end marker.
+// Long-name entries give the following entry its name; sparse entries are
+// not expected here.
+std::vector<Entry> parse_tar(const std::string& tar) {
+  std::vector<Entry> entries;
+  std::string long_name;
+  size_t pos = 0;
+  while (pos + 512 <= tar.size()) {
+    std::string_view header(tar.data() + pos, 512);
+    if (header.find_first_not_of('\0') == std::string_view::npos) break;
+    const uint64_t size = octal(header.substr(124, 12));
+    const char type = header[156];
+    std::string data = tar.substr(pos + 512, size);
+    pos += 512 + (size + 511) / 512 * 512;
+    if (type == 'L') {
+      long_name = data.substr(0, data.find('\0'));
+      continue;
+    }
+    Entry entry;
+    std::string_view name_field = header.substr(0, 100);
+    entry.name = long_name.empty()
+                     ? std::string(name_field.substr(0, name_field.find('\0')))
+                     : long_name;
+    long_name.clear();
+    entry.type = type;
+    entry.data = std::move(data);
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+std::vector<std::string> names_of(const std::vector<Entry>& entries) {
+  std::vector<std::string> names;
+  for (const Entry& e : entries) names.push_back(e.name);
+  return names;
+}
+
+const Entry* find_entry(const std::vector<Entry>& entries, const std::string& name) {
+  for (const Entry& e : entries)
+    if (e.name == name) return &e;
+  return nullptr;
+}
+
+// The names of a directory in the order the file system lists them.
+std::vector<std::string> listing_order(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.c_str());
+  EXPECT_NE(d, nullptr) << dir;
+  if (d == nullptr) return names;
+  while (const struct dirent* e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+      names.push_back(e->d_name);
+  }
+  ::closedir(d);
+  return names;
+}
+
+void make_file(const std::string& path, const std::string& text) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(::write(fd, text.data(), text.size()), ssize_t(text.size()));
+  ::close(fd);
+}
+
+class DirWalkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/dir_walk_test.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    out_ = root_ + "/jce-data";
+    ASSERT_EQ(::mkdir(out_.c_str(), 0755), 0);
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + root_ + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+  }
+  std::string in_out(const std::string& rel) const { return out_ + "/" + rel; }
+
+  // Walks the output directory; the entries written are in entries_.
+  Status walk() {
+    StringSink sink;
+    Status status;
+    {
+      Builder builder(sink);
+      status = append_dir_all(builder, "jce-data", out_);
+    }
+    entries_ = parse_tar(sink.data);
+    return status;
+  }
+
+  std::string root_;
+  std::string out_;
+  std::vector<Entry> entries_;
+};
+
+TEST_F(DirWalkTest, EmptyDirectoryGivesTheTopEntryOnly) {
+  ASSERT_TRUE(walk().ok());
+  ASSERT_EQ(entries_.size(), 1u);
+  EXPECT_EQ(entries_[0].name, "jce-data/");
+  EXPECT_EQ(entries_[0].type, '5');
+}
+
+// Children come in reverse listing order; a subdirectory's contents follow
+// its own entry directly.
+TEST_F(DirWalkTest, EntriesInReverseListingOrderDepthFirst) {
+  make_file(in_out("a"), "A");
+  ASSERT_EQ(::mkdir(in_out("sub").c_str(), 0755), 0);
+  make_file(in_out("b"), "B");
+  make_file(in_out("sub/x"), "X");
+  make_file(in_out("sub/y"), "Y");
+
+  std::vector<std::string> expected = {"jce-data/"};
+  std::vector<std::string> top = listing_order(out_);
+  std::reverse(top.begin(), top.end());
+  for (const std::string& name : top) {
+    expected.push_back("jce-data/" + name);
+    if (name != "sub") continue;
+    std::vector<std::string> sub = listing_order(in_out("sub"));
+    std::reverse(sub.begin(), sub.end());
+    for (const std::string& child : sub) expected.push_back("jce-data/sub/" + child);
+  }
+
+  Status status = walk();
+  ASSERT_TRUE(status.ok()) << status.error().text();
+  EXPECT_EQ(names_of(entries_), expected);
+  EXPECT_EQ(find_entry(entries_, "jce-data/sub")->type, '5');
+  EXPECT_EQ(find_entry(entries_, "jce-data/sub/y")->data, "Y");
+}
+
+TEST_F(DirWalkTest, LinksAreFollowedNeverStored) {
+  const std::string elsewhere = root_ + "/elsewhere";
+  ASSERT_EQ(::mkdir(elsewhere.c_str(), 0755), 0);
+  make_file(elsewhere + "/inner.log", "inner");
+  make_file(root_ + "/target.txt", "target content");
+  ASSERT_EQ(::symlink(elsewhere.c_str(), in_out("dirlink").c_str()), 0);
+  ASSERT_EQ(::symlink((root_ + "/target.txt").c_str(), in_out("filelink").c_str()), 0);
+
+  Status status = walk();
+  ASSERT_TRUE(status.ok()) << status.error().text();
+  const Entry* dir = find_entry(entries_, "jce-data/dirlink");
+  ASSERT_NE(dir, nullptr);
+  EXPECT_EQ(dir->type, '5');
+  const Entry* inner = find_entry(entries_, "jce-data/dirlink/inner.log");
+  ASSERT_NE(inner, nullptr);
+  EXPECT_EQ(inner->data, "inner");
+  const Entry* file = find_entry(entries_, "jce-data/filelink");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->type, '0');
+  EXPECT_EQ(file->data, "target content");
+  for (const Entry& e : entries_) EXPECT_NE(e.type, '2') << e.name;
+}
+
+TEST_F(DirWalkTest, DanglingLinkEndsTheWalk) {
+  ASSERT_EQ(::symlink("nowhere", in_out("dangling").c_str()), 0);
+  Status status = walk();
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().text(), "No such file or directory (os error 2)");
+  EXPECT_EQ(names_of(entries_), std::vector<std::string>{"jce-data/"});
+}
+
+TEST_F(DirWalkTest, LinkBackToTheTopLoopsUntilTheSystemRefuses) {
+  make_file(in_out("f"), "F");
+  ASSERT_EQ(::symlink(out_.c_str(), in_out("loop").c_str()), 0);
+  Status status = walk();
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().text(), "Too many levels of symbolic links (os error 40)");
+  const Entry* nested = find_entry(entries_, "jce-data/loop/loop");
+  ASSERT_NE(nested, nullptr);
+  EXPECT_EQ(nested->type, '5');
+}
+
+TEST_F(DirWalkTest, SocketEndsTheWalkWithItsName) {
+  const std::string path = in_out("agent.sock");
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  struct sockaddr_un addr {};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof addr.sun_path);
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr), 0);
+  ::close(fd);
+
+  Status status = walk();
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().text(), "jce-data/agent.sock: socket can not be archived");
+  EXPECT_EQ(names_of(entries_), std::vector<std::string>{"jce-data/"});
+}
+
+// A FIFO is stored from its status and never opened: opening it for
+// reading would block this test.
+TEST_F(DirWalkTest, FifoIsStoredAsFifo) {
+  ASSERT_EQ(::mkfifo(in_out("pipe").c_str(), 0600), 0);
+  Status status = walk();
+  ASSERT_TRUE(status.ok()) << status.error().text();
+  const Entry* fifo = find_entry(entries_, "jce-data/pipe");
+  ASSERT_NE(fifo, nullptr);
+  EXPECT_EQ(fifo->type, '6');
+}
+
+TEST_F(DirWalkTest, LongNamesBelowTheTopKeepTheirFullPath) {
+  const std::string name(120, 'n');
+  make_file(in_out(name), "long");
+  Status status = walk();
+  ASSERT_TRUE(status.ok()) << status.error().text();
+  const Entry* entry = find_entry(entries_, "jce-data/" + name);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->data, "long");
+}
+
+}  // namespace
+}  // namespace diagpack
