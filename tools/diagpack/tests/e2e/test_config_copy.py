@@ -1,0 +1,93 @@
+"""The configuration file copy stage, seen from outside: what lands in the
+archive and which failure lines a run prints."""
+
+import os
+import unittest
+
+import harness
+from harness import Sandbox
+
+CFG = "quorvane-jce.cfg"
+NOT_REGULAR = ("Failed to get jce config files, skipping. the source path is neither "
+               "a regular file nor a symlink to a regular file")
+
+
+class ConfigCopyTest(unittest.TestCase):
+    def setUp(self):
+        self.box = Sandbox()
+
+    def tearDown(self):
+        self.box.close()
+
+    def config_lines(self, r):
+        return [l for l in r.err.splitlines() if l.startswith("Failed to get jce config files")]
+
+    def test_copy_keeps_content_and_mode_under_umask_077(self):
+        for mode in (0o600, 0o644):
+            with self.subTest(mode=oct(mode)):
+                with Sandbox() as box:
+                    text = '{"logging": {"log_file": "/opt/none/jce.log"}}\n'
+                    box.write_config(text, mode=mode)
+                    r = box.run(umask=0o077)
+                    self.assertEqual(r.status, 0, r)
+                    self.assertEqual(self.config_lines(r), [], r)
+                    self.assertEqual(harness.collected(box)[CFG], text.encode())
+                    self.assertEqual(harness.collected_mode(box, CFG), mode)
+
+    def test_link_to_config_is_stored_as_the_file(self):
+        target = os.path.join(self.box.opt, "real.cfg")
+        harness.write(target, "{}", 0o640)
+        os.symlink("/opt/real.cfg", self.box.config_path())
+        r = self.box.run()
+        self.assertEqual(self.config_lines(r), [], r)
+        self.assertEqual(harness.collected(self.box)[CFG], b"{}")
+        self.assertEqual(harness.collected_mode(self.box, CFG), 0o640)
+
+    def test_empty_config_gives_empty_copy(self):
+        self.box.write_config("")
+        r = self.box.run()
+        self.assertEqual(self.config_lines(r), [], r)
+        self.assertEqual(harness.collected(self.box)[CFG], b"")
+
+    def test_missing_config_fails_this_stage_and_the_log_stage(self):
+        r = self.box.run()
+        self.assertEqual(r.status, 0, r)
+        err = r.err.splitlines()
+        self.assertIn("Failed to get jce config files, skipping. "
+                      "No such file or directory (os error 2)", err)
+        self.assertIn("Failed to get jce logs, skipping. "
+                      "No such file or directory (os error 2)", err)
+        self.assertNotIn(CFG, harness.collected(self.box))
+
+    def test_config_that_is_a_directory(self):
+        os.makedirs(self.box.config_path())
+        r = self.box.run()
+        err = r.err.splitlines()
+        self.assertIn(NOT_REGULAR, err)
+        self.assertIn("Failed to get jce logs, skipping. Is a directory (os error 21)", err)
+        self.assertNotIn(CFG, harness.collected(self.box))
+
+    def test_config_that_is_a_fifo_does_not_hold_up_the_run(self):
+        os.mkfifo(self.box.config_path())
+        r = self.box.run(timeout=60)
+        self.assertEqual(r.status, 0, r)
+        err = r.err.splitlines()
+        self.assertIn(NOT_REGULAR, err)
+        self.assertIn("Failed to get jce logs, skipping. "
+                      "EOF while parsing a value at line 1 column 0", err)
+        self.assertNotIn(CFG, harness.collected(self.box))
+        self.assertEqual(r.out.splitlines()[-1],
+                         "Logs and config can be found at %s" % self.box.archive_path())
+
+    def test_each_component_copies_its_own_file(self):
+        self.box.write_config("pkcs11 config", key="pkcs11")
+        self.box.write_config("jce config", key="jce")
+        r = self.box.run(key="pkcs11")
+        self.assertEqual(r.status, 0, r)
+        files = harness.collected(self.box, key="pkcs11")
+        self.assertEqual(files["quorvane-pkcs11.cfg"], b"pkcs11 config")
+        self.assertNotIn(CFG, files)
+
+
+if __name__ == "__main__":
+    harness.main()
