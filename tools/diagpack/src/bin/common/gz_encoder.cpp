@@ -28,8 +28,10 @@
 
 #include <zlib.h>  // deflate*, crc32
 
+#include <algorithm>  // min
 #include <array>
 #include <climits>  // UINT_MAX
+#include <cstdint>
 #include <cstring>  // memset
 #include <optional>
 #include <string>
