@@ -38,8 +38,9 @@ const std::string kHelpColour =
 // The colour-off usage error for an unexpected argument without a tip.
 std::string unexpected(const std::string& echo,
                        const std::string& program = "diagpack-jce") {
-  return "error: unexpected argument '" + echo + "' found\n\nUsage: " +
-         program + "\n\nFor more information, try '--help'.\n";
+  return "error: unexpected argument '" + echo +
+         "' found\n\nUsage: " + program +
+         "\n\nFor more information, try '--help'.\n";
 }
 
 // The same with the tip suggesting --help.
@@ -103,8 +104,10 @@ TEST(CommandLine, Accepted) {
 
 TEST(CommandLine, HelpIsTheSameWhateverFollows) {
   const Args cases[] = {
-      {"-h"},         {"--help"},       {"-h", "-h"},      {"--help", "-h"},
-      {"-h", "junk"}, {"--help", "--"}, {"-hx"},           {"-h=1"},
+      {"-h"},         {"--help"},
+      {"-h", "-h"},   {"--help", "-h"},
+      {"-h", "junk"}, {"--help", "--"},
+      {"-hx"},        {"-h=1"},
       {"-hh"},        {"--help", "--bogus=\xFF"},
   };
   for (const Args& args : cases) {
@@ -151,9 +154,15 @@ TEST(CommandLine, UsageErrors) {
       {{"-=h"}, unexpected("-=")},
       {{"-\xC3\xA9h"}, unexpected("-\xC3\xA9")},
       {{"-x\xFF"}, unexpected("-x")},
-      {{"a\xFF" "b"}, unexpected("a\xEF\xBF\xBD" "b")},
+      {{"a\xFF"
+        "b"},
+       unexpected("a\xEF\xBF\xBD"
+                  "b")},
       {{"-\xFF"}, unexpected("-\xEF\xBF\xBD")},
-      {{"-\xFF" "ab\xFE"}, unexpected("-\xEF\xBF\xBD" "ab\xEF\xBF\xBD")},
+      {{"-\xFF"
+        "ab\xFE"},
+       unexpected("-\xEF\xBF\xBD"
+                  "ab\xEF\xBF\xBD")},
       {{"--hel\xFF"}, unexpected_with_tip("--hel\xEF\xBF\xBD")},
       {{"--\xFF"}, unexpected("--\xEF\xBF\xBD")},
   };
@@ -206,27 +215,33 @@ TEST(CommandLine, UsageLineLosesTrailingWhiteSpace) {
             "error: unexpected argument 'x' found\n\nUsage:\n\n"
             "For more information, try '--help'.\n");
   const Outcome coloured = run({"-h"}, {"CLICOLOR_FORCE=1"}, "tool ");
-  EXPECT_NE(coloured.out.find("\x1b[1m\x1b[4mUsage:\x1b[0m \x1b[1mtool\x1b[0m\n"),
-            std::string::npos);
+  EXPECT_NE(
+      coloured.out.find("\x1b[1m\x1b[4mUsage:\x1b[0m \x1b[1mtool\x1b[0m\n"),
+      std::string::npos);
 }
 
 TEST(CommandLine, ColourForced) {
   EXPECT_EQ(run({"-h"}, {"CLICOLOR_FORCE=1"}).out, kHelpColour);
   EXPECT_EQ(run({"--hel=x"}, {"CLICOLOR_FORCE=1"}).err,
-            "\x1b[1m\x1b[31merror:\x1b[0m unexpected argument '\x1b[33m--hel\x1b[0m' found\n"
+            "\x1b[1m\x1b[31merror:\x1b[0m unexpected argument "
+            "'\x1b[33m--hel\x1b[0m' found\n"
             "\n"
-            "  \x1b[32mtip:\x1b[0m a similar argument exists: '\x1b[32m--help\x1b[0m'\n"
+            "  \x1b[32mtip:\x1b[0m a similar argument exists: "
+            "'\x1b[32m--help\x1b[0m'\n"
             "\n"
-            "\x1b[1m\x1b[4mUsage:\x1b[0m \x1b[1mdiagpack-jce\x1b[0m \x1b[1m--help\x1b[0m\n"
-            "\n"
-            "For more information, try '\x1b[1m--help\x1b[0m'.\n");
-  EXPECT_EQ(run({"--help="}, {"CLICOLOR_FORCE=1"}).err,
-            "\x1b[1m\x1b[31merror:\x1b[0m unexpected value '\x1b[33m\x1b[0m' for "
-            "'\x1b[1m--help\x1b[0m' found; no more were expected\n"
-            "\n"
-            "\x1b[1m\x1b[4mUsage:\x1b[0m \x1b[1mdiagpack-jce\x1b[0m \x1b[1m--help\x1b[0m\n"
+            "\x1b[1m\x1b[4mUsage:\x1b[0m \x1b[1mdiagpack-jce\x1b[0m "
+            "\x1b[1m--help\x1b[0m\n"
             "\n"
             "For more information, try '\x1b[1m--help\x1b[0m'.\n");
+  EXPECT_EQ(
+      run({"--help="}, {"CLICOLOR_FORCE=1"}).err,
+      "\x1b[1m\x1b[31merror:\x1b[0m unexpected value '\x1b[33m\x1b[0m' for "
+      "'\x1b[1m--help\x1b[0m' found; no more were expected\n"
+      "\n"
+      "\x1b[1m\x1b[4mUsage:\x1b[0m \x1b[1mdiagpack-jce\x1b[0m "
+      "\x1b[1m--help\x1b[0m\n"
+      "\n"
+      "For more information, try '\x1b[1m--help\x1b[0m'.\n");
   // NO_COLOR wins over CLICOLOR_FORCE.
   EXPECT_EQ(run({"-h"}, {"CLICOLOR_FORCE=1", "NO_COLOR=1"}).out, kHelp);
   EXPECT_EQ(run({"-h"}, {"TERM=xterm", "CLICOLOR=1", "CI=1"}).out, kHelp);
@@ -280,7 +295,8 @@ TEST(CommandLine, EachTextLooksAtItsOwnStream) {
   // Help to the terminal: coloured.
   env.args = {"diagpack-jce", "-h"};
   EXPECT_EQ(parse_command_line(env, Console{slave_fd.get(), file.get()}), 0);
-  EXPECT_NE(drain(master_fd.get()).find("\x1b[1m\x1b[4mUsage:"), std::string::npos);
+  EXPECT_NE(drain(master_fd.get()).find("\x1b[1m\x1b[4mUsage:"),
+            std::string::npos);
 
   // The error goes to a file while standard output is the terminal: plain.
   env.args = {"diagpack-jce", "--hel"};

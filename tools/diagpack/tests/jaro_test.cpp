@@ -21,7 +21,8 @@ TEST(Jaro, KnownValues) {
 
 TEST(Jaro, IsSymmetric) {
   for (const char* s : {"h", "hello", "elp", "hlep", "helpp", "versio"})
-    EXPECT_DOUBLE_EQ(jaro_similarity(s, "help"), jaro_similarity("help", s)) << s;
+    EXPECT_DOUBLE_EQ(jaro_similarity(s, "help"), jaro_similarity("help", s))
+        << s;
 }
 
 // Which mistyped long names clear the suggestion bar of 0.7 (strictly).
@@ -31,10 +32,10 @@ TEST(Jaro, SuggestionBoundary) {
     bool similar;
   };
   const Case cases[] = {
-      {"h", true},     {"he", true},    {"hel", true},    {"elp", true},
-      {"hepl", true},  {"hlep", true},  {"halp", true},   {"helo", true},
-      {"Help", true},  {"helpp", true}, {"hello", true},  {"HELP", false},
-      {"hh", false},   {"p", false},    {"version", false}, {"foo", false},
+      {"h", true},    {"he", true},    {"hel", true},      {"elp", true},
+      {"hepl", true}, {"hlep", true},  {"halp", true},     {"helo", true},
+      {"Help", true}, {"helpp", true}, {"hello", true},    {"HELP", false},
+      {"hh", false},  {"p", false},    {"version", false}, {"foo", false},
       {"", false},
   };
   for (const Case& c : cases)

@@ -59,8 +59,9 @@ void fuzz_command_line(std::string_view data) {
       args.size() <= 1 || (args.size() == 2 && args[1] == "--");
   check(reply.has_value() != accepted, "reply only when not accepted");
   if (!reply) return;
-  check(reply->to_error_stream == (reply->status == diagpack::kUsageErrorStatus),
-        "errors go to standard error");
+  check(
+      reply->to_error_stream == (reply->status == diagpack::kUsageErrorStatus),
+      "errors go to standard error");
   check(reply->status == diagpack::kHelpStatus ||
             reply->status == diagpack::kUsageErrorStatus,
         "status 0 or 2");
@@ -78,7 +79,9 @@ void fuzz_filter(std::string_view data) {
   const std::string whole = diagpack::strip_escapes(data);
   check_clean(whole);
   // Cut at a point chosen by the data itself.
-  const size_t cut = data.empty() ? 0 : static_cast<unsigned char>(data[0]) % (data.size() + 1);
+  const size_t cut =
+      data.empty() ? 0
+                   : static_cast<unsigned char>(data[0]) % (data.size() + 1);
   diagpack::VtFilter filter;
   std::string pieces;
   filter.feed(data.substr(0, cut), pieces);

@@ -22,8 +22,8 @@ struct ArgumentError {
     UnexpectedValue,     // |shown| is the value given to --help
   };
   Kind kind = Kind::UnexpectedArgument;
-  std::string shown;            // UTF-8, ill-formed bytes as U+FFFD
-  bool suggests_help = false;   // a long name close enough to "help"
+  std::string shown;           // UTF-8, ill-formed bytes as U+FFFD
+  bool suggests_help = false;  // a long name close enough to "help"
 };
 
 using ArgumentsOutcome =

@@ -16,8 +16,9 @@ std::optional<CommandLineReply> command_line_reply(
   const std::string program = program_name(args);
   if (std::holds_alternative<HelpRequested>(outcome))
     return CommandLineReply{kHelpStatus, false, help_text(program)};
-  return CommandLineReply{kUsageErrorStatus, true,
-                          error_text(std::get<ArgumentError>(outcome), program)};
+  return CommandLineReply{
+      kUsageErrorStatus, true,
+      error_text(std::get<ArgumentError>(outcome), program)};
 }
 
 std::optional<int> parse_command_line(const Environment& env,

@@ -16,7 +16,7 @@ inline constexpr int kUsageErrorStatus = 2;
 
 // What the process answers to its arguments when it does not run.
 struct CommandLineReply {
-  int status = kHelpStatus;   // kHelpStatus or kUsageErrorStatus
+  int status = kHelpStatus;      // kHelpStatus or kUsageErrorStatus
   bool to_error_stream = false;  // the usage error goes to standard error
   StyledText text;
 };

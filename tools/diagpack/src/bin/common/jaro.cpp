@@ -22,8 +22,10 @@ std::u32string code_points(std::string_view text) {
   while (i < text.size()) {
     auto lead = static_cast<unsigned char>(text[i]);
     size_t extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    char32_t c = extra == 0 ? lead : extra == 1 ? (lead & 0x1F)
-               : extra == 2 ? (lead & 0x0F) : (lead & 0x07);
+    char32_t c = extra == 0   ? lead
+                 : extra == 1 ? (lead & 0x1F)
+                 : extra == 2 ? (lead & 0x0F)
+                              : (lead & 0x07);
     for (size_t k = 1; k <= extra && i + k < text.size(); ++k)
       c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     out.push_back(c);
@@ -69,8 +71,8 @@ double jaro_similarity(std::string_view a_bytes, std::string_view b_bytes) {
   }
   const double m = static_cast<double>(matches);
   const double t = static_cast<double>(out_of_order) / 2.0;
-  return (m / static_cast<double>(a.size()) + m / static_cast<double>(b.size()) +
-          (m - t) / m) /
+  return (m / static_cast<double>(a.size()) +
+          m / static_cast<double>(b.size()) + (m - t) / m) /
          3.0;
 }
 

@@ -7,7 +7,9 @@ namespace {
 // "Usage: <program>[ --help]", with no white space at its end.
 StyledText usage_line(std::string_view program, bool with_help_flag) {
   StyledText line;
-  line.add(Style::Heading, kUsageHeading).plain(" ").add(Style::Literal, program);
+  line.add(Style::Heading, kUsageHeading)
+      .plain(" ")
+      .add(Style::Literal, program);
   if (with_help_flag) line.plain(" ").add(Style::Literal, kLongHelpFlag);
   line.trim_end();
   return line;
@@ -43,7 +45,8 @@ StyledText error_text(const ArgumentError& error, std::string_view program) {
   text.plain("\n");
   if (error.suggests_help) {
     text.plain("\n  ").add(Style::Valid, kTipLabel);
-    text.plain(" a similar argument exists: '").add(Style::Valid, kLongHelpFlag);
+    text.plain(" a similar argument exists: '")
+        .add(Style::Valid, kLongHelpFlag);
     text.plain("'\n");
   }
   text.plain("\n");

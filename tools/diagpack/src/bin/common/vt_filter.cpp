@@ -24,9 +24,7 @@ namespace {
 bool in(char32_t c, char32_t lo, char32_t hi) { return c >= lo && c <= hi; }
 
 // C0 controls that a sequence's header executes (or ignores) in place.
-bool is_c0(char32_t c) {
-  return c <= 0x17 || c == 0x19 || in(c, 0x1C, 0x1F);
-}
+bool is_c0(char32_t c) { return c <= 0x17 || c == 0x19 || in(c, 0x1C, 0x1F); }
 
 }  // namespace
 
@@ -87,8 +85,7 @@ VtFilter::State VtFilter::dcs_next(char32_t c) const {
   return state_;
 }
 
-void VtFilter::advance(char32_t c, std::string_view encoded,
-                       std::string& out) {
+void VtFilter::advance(char32_t c, std::string_view encoded, std::string& out) {
   if (anywhere(c)) return;
   switch (state_) {
     case State::Ground:
