@@ -124,6 +124,15 @@ TEST(JsonReaderErrors, StructureFaultsStopPastTheOffendingByte) {
       {"1.5.3", "trailing characters at line 1 column 4"},
       {"{}\0"s, "trailing characters at line 1 column 3"},
       {"{} \xEF\xBB\xBF", "trailing characters at line 1 column 4"},
+      // Only space, tab, line feed and carriage return are whitespace.
+      {"\f{}", "expected value at line 1 column 1"},
+      {"\v{}", "expected value at line 1 column 1"},
+      {"\xC2\xA0{}", "expected value at line 1 column 1"},
+      {"{}\f", "trailing characters at line 1 column 3"},
+      {"[1,\xC2\xA0" "2]", "expected value at line 1 column 4"},
+      // No comments.
+      {"/* c */ {}", "expected value at line 1 column 1"},
+      {"{} // c", "trailing characters at line 1 column 4"},
   });
 }
 

@@ -1,3 +1,5 @@
+// The grammar is checked byte by byte first, so that a fault is reported
+// just past the byte that shows it; the whole token is converted after.
 // Integers are accumulated digit by digit with an overflow check, since a
 // double cannot hold every 64-bit integer. Everything else goes through
 // std::from_chars, which never consults the locale. from_chars reports a
@@ -9,14 +11,56 @@
 #include <charconv>      // std::from_chars
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <system_error>  // std::errc
 
 namespace diagpack {
 namespace {
 
+constexpr std::string_view kInvalidNumber = "invalid number";
+constexpr std::string_view kNumberOutOfRange = "number out of range";
+
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Whether the (valid, non-zero-or-zero) token's magnitude is at least 1: its
+// Reads one or more digits, as a sign, point or exponent mark requires.
+bool read_digits(JsonCursor& cursor) {
+  if (cursor.at_end()) return cursor.fail_at_end(kJsonEofValueText);
+  if (!is_digit(cursor.current())) {
+    return cursor.fail_past_current(kInvalidNumber);
+  }
+  while (!cursor.at_end() && is_digit(cursor.current())) ++cursor.pos;
+  return true;
+}
+
+// Reads "-"? int frac? exp?, leaving the cursor just past it.
+bool scan_number(JsonCursor& cursor) {
+  if (cursor.current() == '-') ++cursor.pos;
+  if (cursor.at_end()) return cursor.fail_at_end(kJsonEofValueText);
+  if (cursor.current() == '0') {
+    ++cursor.pos;
+    if (!cursor.at_end() && is_digit(cursor.current())) {
+      return cursor.fail_past_current(kInvalidNumber);
+    }
+  } else if (!read_digits(cursor)) {
+    return false;
+  }
+  if (!cursor.at_end() && cursor.current() == '.') {
+    ++cursor.pos;
+    if (!read_digits(cursor)) return false;
+  }
+  if (!cursor.at_end() &&
+      (cursor.current() == 'e' || cursor.current() == 'E')) {
+    ++cursor.pos;
+    if (!cursor.at_end() &&
+        (cursor.current() == '+' || cursor.current() == '-')) {
+      ++cursor.pos;
+    }
+    if (!read_digits(cursor)) return false;
+  }
+  return true;
+}
+
+// Whether the magnitude of a token of the grammar is at least 1: its
 // first significant digit stands at or left of the units place.
 bool magnitude_at_least_one(std::string_view token) {
   size_t i = token[0] == '-' ? 1 : 0;
@@ -58,9 +102,9 @@ bool magnitude_at_least_one(std::string_view token) {
   return place >= 1;
 }
 
-}  // namespace
-
-std::optional<JsonValue> convert_json_number(std::string_view token) {
+// Converts a token that matches the grammar; nothing when it is too large
+// for a double.
+std::optional<JsonValue> convert_number(std::string_view token) {
   bool negative = token[0] == '-';
   std::string_view digits = token.substr(negative ? 1 : 0);
   if (digits.find_first_of(".eE") == std::string_view::npos) {
@@ -93,6 +137,18 @@ std::optional<JsonValue> convert_json_number(std::string_view token) {
     return std::nullopt;  // cannot happen for a token of the JSON grammar
   }
   return JsonValue::from_double(value);
+}
+
+}  // namespace
+
+bool read_json_number(JsonCursor& cursor, JsonValue& out) {
+  size_t start = cursor.pos;
+  if (!scan_number(cursor)) return false;
+  std::optional<JsonValue> value =
+      convert_number(cursor.text.substr(start, cursor.pos - start));
+  if (!value) return cursor.fail_at(kNumberOutOfRange, cursor.pos);
+  out = std::move(*value);
+  return true;
 }
 
 }  // namespace diagpack
