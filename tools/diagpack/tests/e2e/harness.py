@@ -318,3 +318,69 @@ def collected_mode(box, name, key="jce"):
         with tarfile.open(archive, "r:gz") as tf:
             return tf.getmember("%s-data/%s" % (key, name)).mode & 0o7777
     return os.stat(os.path.join(box.output_dir(key), name)).st_mode & 0o7777
+
+
+# --- small or odd temporary directories, and archives every reader accepts ----
+
+def tmpfs_shell(path, size="1m", options="mode=1777"):
+    """Shell for Sandbox.run(pre=...): a tmpfs of |size| over |path| inside
+    the run's namespace (it vanishes with the namespace: see keep_shell)."""
+    return "mount -t tmpfs -o size=%s,%s tmpfs '%s'" % (size, options, path)
+
+
+def fill_shell(directory, free, filler=None):
+    """Shell that writes zeros into |filler| (default <directory>/filler)
+    until only |free| bytes (a multiple of 4096) of the file system holding
+    |directory| stay free."""
+    filler = filler or os.path.join(directory, "filler")
+    return ('avail=$(( $(stat -f -c %%a "%s") * $(stat -f -c %%S "%s") )); '
+            'head -c $(( avail - %d )) /dev/zero > "%s"'
+            % (directory, directory, free, filler))
+
+
+def keep_shell(tmp, dest, key="jce"):
+    """Shell for Sandbox.run(post=...): copies what a run left in |tmp| (the
+    output directory and the archive) to |dest| on the host."""
+    return ("mkdir -p '{d}'; for f in '{t}/{k}-data' '{t}/{k}-data.tar.gz'; do "
+            "if [ -e \"$f\" ]; then cp -a \"$f\" '{d}/'; fi; done"
+            .format(d=dest, t=tmp, k=key))
+
+
+def check_archive(archive, scratch, extract=True):
+    """Reads |archive| with gzip -t, Python's tarfile, GNU tar and bsdtar and
+    raises AssertionError unless all accept it and agree on every name and,
+    when |extract|, on the content of every regular file (both tools extract
+    under |scratch|). Returns tarfile's [(name, type, size, data)]."""
+    def fail(what, detail=b""):
+        raise AssertionError("%s: %s %s" % (archive, what, detail[-2000:]))
+    if not gzip_ok(archive):
+        fail("gzip -t rejects it")
+    try:
+        entries = python_entries(archive)
+    except (tarfile.TarError, EOFError, OSError) as e:
+        fail("tarfile rejects it", str(e).encode())
+    names = [name for name, _, _, _ in entries]
+    for lister in (["tar", "-tzf"], ["bsdtar", "-tzf"]):
+        p = subprocess.run(lister + [archive], capture_output=True)
+        if p.returncode != 0 or p.stderr:
+            fail(lister[0] + " -t rejects it", p.stderr)
+        listed = p.stdout.decode("utf-8", errors="surrogateescape").splitlines()
+        if [n.rstrip("/") for n in listed] != names:
+            fail(lister[0] + " lists other names")
+    if extract:
+        for tool in ("tar", "bsdtar"):
+            dest = os.path.join(scratch, "x-" + tool)
+            args = {"tar": ["tar", "--sparse", "-xzf", archive, "-C", dest],
+                    "bsdtar": ["bsdtar", "-xzf", archive, "-C", dest]}[tool]
+            os.makedirs(dest)
+            p = subprocess.run(args, capture_output=True)
+            if p.returncode != 0:
+                fail(tool + " cannot extract it", p.stderr)
+            for name, typ, _size, data in entries:
+                path = os.path.join(dest, name)
+                if typ == tarfile.DIRTYPE and not os.path.isdir(path):
+                    fail("%s made no directory %s" % (tool, name))
+                if data is not None and read(path) != data:
+                    fail("%s extracts other bytes for %s" % (tool, name))
+            shutil.rmtree(dest)
+    return entries
