@@ -1,0 +1,208 @@
+"""Hostile neighbours: what other users (or odd installations) leave where a
+run reads or writes. Nothing is followed where it must not be, nothing
+hangs, every error is the specified one, and the package manager inherits
+no descriptor of the tool but its three standard ones."""
+
+import json
+import os
+import socket
+import stat
+import unittest
+
+import harness
+from harness import Sandbox
+
+NOBODY = 65534
+NOT_REGULAR = "the source path is neither a regular file nor a symlink to a regular file"
+LOG_FAILURE = "Failed to get jce logs, skipping. "
+
+
+def make_socket(path):
+    with socket.socket(socket.AF_UNIX) as s:
+        s.bind(path)
+
+
+class HostileTestCase(unittest.TestCase):
+    def setUp(self):
+        self.box = Sandbox()
+        self.scratch = os.path.join(self.box.root, "scratch")
+
+    def tearDown(self):
+        self.box.close()
+
+    def assert_archived(self, r):
+        archive = self.box.archive_path()
+        self.assertEqual(r.status, 0, r)
+        self.assertEqual(r.out.splitlines(), harness.success_lines("jce", archive), r)
+        entries = harness.check_archive(archive, self.scratch)
+        return {name: data for name, _, _, data in entries}
+
+
+class ArchivePathTest(HostileTestCase):
+    """Whatever another user put at the archive path is replaced by a new
+    file that only root can read; the old file never receives a byte."""
+
+    def assert_fresh_archive(self, r):
+        self.assert_archived(r)
+        st = os.lstat(self.box.archive_path())
+        self.assertTrue(stat.S_ISREG(st.st_mode))
+        self.assertEqual((st.st_uid, st.st_gid, st.st_mode & 0o7777), (0, 0, 0o600))
+        self.assertEqual(st.st_nlink, 1)
+
+    def test_file_of_another_user(self):
+        archive = self.box.archive_path()
+        harness.write(archive, b"another user's file\n", 0o666)
+        os.chown(archive, NOBODY, NOBODY)
+        # The other user keeps the file open: it must not show the archive.
+        with open(archive, "rb") as held:
+            r = self.box.run()
+            self.assert_fresh_archive(r)
+            self.assertNotEqual(os.fstat(held.fileno()).st_ino, os.stat(archive).st_ino)
+            self.assertEqual(held.read(), b"another user's file\n")
+
+    def test_hard_link_to_a_victim(self):
+        victim = os.path.join(self.box.root, "victim")
+        harness.write(victim, b"must survive\n", 0o644)
+        os.link(victim, self.box.archive_path())
+        r = self.box.run()
+        self.assert_fresh_archive(r)
+        self.assertEqual(harness.read(victim), b"must survive\n")
+        self.assertEqual(os.stat(victim).st_nlink, 1)
+
+    def test_fifo_or_socket(self):
+        archive = self.box.archive_path()
+        for kind in ("fifo", "socket"):
+            with self.subTest(kind=kind):
+                if os.path.lexists(archive):
+                    os.unlink(archive)
+                if kind == "fifo":
+                    os.mkfifo(archive, 0o666)
+                else:
+                    make_socket(archive)
+                os.chown(archive, NOBODY, NOBODY)
+                r = self.box.run(timeout=60)
+                self.assert_fresh_archive(r)
+
+
+class LogDirectoryTest(HostileTestCase):
+    """Odd entries that match the log name, and log directories that are
+    links into the system."""
+
+    def setUp(self):
+        super().setUp()
+        self.logs = os.path.join(self.box.opt, "log")
+        os.makedirs(self.logs)
+        self.box.fake_package_manager("rpm", stdout="report\n")
+
+    def logs_collected(self):
+        others = {"osInfo.txt", "quorvane-jce.cfg", "jcePackageInfo.txt"}
+        return {k: v for k, v in harness.collected(self.box).items() if k not in others}
+
+    def test_special_files_matching_the_log_name(self):
+        cases = {
+            "fifo": (lambda p: os.mkfifo(p), NOT_REGULAR),
+            "socket": (make_socket, "No such device or address (os error 6)"),
+            "link to /dev/zero": (lambda p: os.symlink("/dev/zero", p), NOT_REGULAR),
+        }
+        for kind, (make, error) in cases.items():
+            with self.subTest(kind=kind):
+                with Sandbox() as box:
+                    logs = os.path.join(box.opt, "log")
+                    os.makedirs(logs)
+                    make(os.path.join(logs, "jce.log"))
+                    box.log_config("/opt/log/jce.log")
+                    r = box.run(timeout=60)
+                    self.assertEqual(r.status, 0, r)
+                    self.assertIn(LOG_FAILURE + error, r.err.splitlines(), r)
+                    self.assertNotIn("jce.log", harness.collected(box))
+
+    def test_log_directory_linked_to_the_root(self):
+        os.symlink("/", os.path.join(self.box.opt, "link-to-root"))
+        for name in ("jce.log", "proc", "tmp"):
+            with self.subTest(name=name):
+                self.box.log_config("/opt/link-to-root/" + name)
+                if os.path.exists(self.box.archive_path()):
+                    os.unlink(self.box.archive_path())
+                r = self.box.run()
+                self.assertEqual(r.status, 0, r)
+                self.assertNotIn(LOG_FAILURE, r.err, r)
+                # Only regular files of / whose names hold the name would be
+                # copied; directories (and links to them) are skipped.
+                expected = {n for n in os.listdir("/")
+                            if name in n and os.path.isfile(os.path.join("/", n))}
+                self.assertEqual(set(self.logs_collected()), expected)
+
+    def test_log_directory_linked_to_dev(self):
+        # Devices match by name but are never read: no endless copy.
+        os.symlink("/dev", os.path.join(self.box.opt, "link-to-dev"))
+        self.box.log_config("/opt/link-to-dev/zero")
+        r = self.box.run(timeout=60)
+        self.assertEqual(r.status, 0, r)
+        self.assertIn(LOG_FAILURE + NOT_REGULAR, r.err.splitlines(), r)
+        self.assertEqual(self.logs_collected(), {})
+
+
+class OutputDirectorySwapTest(HostileTestCase):
+    def test_output_directory_replaced_by_a_link_is_never_emptied(self):
+        """The output directory is moved away during the run and a link to
+        another directory takes its place: the archive holds what the link
+        shows, and the clean-up removes the link only."""
+        victim = os.path.join(self.box.root, "victim")
+        harness.write(os.path.join(victim, "precious", "data"), "keep me\n")
+        moved = os.path.join(self.box.root, "moved")
+        self.box.etc_file("os-release", 'NAME="Ubuntu"\nVERSION_ID="22.04"\n')
+        # dpkg-query fails, so the package stage writes nothing through the link.
+        self.box.fake_program("dpkg-query", 'out="$TMPDIR/jce-data"\n'
+                              'mv "$out" "%s" && ln -s "%s" "$out"\nexit 1' % (moved, victim))
+        r = self.box.run()
+        files = self.assert_archived(r)
+        self.assertIn("Failed to get jce package details, skipping. "
+                      "dpkg-query failed for package: quorvane-jce", r.err.splitlines())
+        self.assertEqual(files["jce-data/precious/data"], b"keep me\n")
+        self.assertFalse(os.path.lexists(self.box.output_dir()))
+        self.assertEqual(harness.read(os.path.join(victim, "precious", "data")), b"keep me\n")
+        self.assertEqual(os.listdir(moved), ["osInfo.txt"])
+
+
+class InheritedDescriptorsTest(HostileTestCase):
+    """The package manager lists its descriptors, and those of the tool that
+    waits for it, into its report."""
+
+    LISTER = (
+        'for f in /proc/$$/fd/*; do printf "child %s " "${f##*/}"; readlink "$f" || echo gone; done\n'
+        'for f in /proc/$PPID/fd/*; do printf "tool %s " "${f##*/}"; readlink "$f" || echo gone; done')
+
+    def descriptors(self, report):
+        fds = {"child": {}, "tool": {}}
+        for line in report.decode().splitlines():
+            who, fd, target = line.split(" ", 2)
+            fds[who][int(fd)] = target
+        return fds["child"], fds["tool"]
+
+    def test_package_manager_gets_only_the_standard_descriptors(self):
+        self.box.fake_program("rpm", self.LISTER)
+        for redirect in ("", "<&- >&- 2>&-"):
+            with self.subTest(redirect=redirect):
+                if os.path.exists(self.box.archive_path()):
+                    os.unlink(self.box.archive_path())
+                r = self.box.run(shell_redirect=redirect)
+                self.assertEqual(r.status, 0, r)
+                report = harness.collected(self.box)["jcePackageInfo.txt"]
+                child, tool = self.descriptors(report)
+                # The shell's own descriptors: the script it reads, and the
+                # directory of the glob (closed again before readlink runs).
+                script = os.path.join(self.box.bin, "rpm")
+                child = {fd: t for fd, t in child.items() if t not in (script, "gone")}
+                self.assertEqual(sorted(child), [0, 1, 2], report)
+                self.assertEqual(child[0], "/dev/null")
+                self.assertTrue(child[1].startswith("pipe:") and child[2].startswith("pipe:"))
+                self.assertNotEqual(child[1], child[2])
+                # The tool holds nothing but its standard descriptors and the
+                # reading ends of the child's two pipes: no file, directory or
+                # /dev/null left open by an earlier stage or the spawn.
+                extra = sorted(t for fd, t in tool.items() if fd > 2)
+                self.assertEqual(extra, sorted([child[1], child[2]]), report)
+
+
+if __name__ == "__main__":
+    harness.main()
