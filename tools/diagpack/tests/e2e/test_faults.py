@@ -173,6 +173,19 @@ class FullDiskTest(FaultTestCase):
         self.assertTrue(0 < len(report) < MIB)
         self.assertEqual(report, b"r" * len(report))
 
+    def test_no_inode_left(self):
+        # Room for the output directory and one file: osInfo.txt. Every later
+        # file, the archive included, cannot even be created.
+        self.add_log("a log line\n")
+        self.rpm_that("")
+        r = self.run_on_tmpfs(size="1m,nr_inodes=3")
+        self.assertEqual(r.err.splitlines(), [
+            config_failure(ENOSPC), log_failure(ENOSPC), package_failure(ENOSPC),
+            archive_failure(self.box.output_dir(), ENOSPC)], r)
+        self.assertIsNone(self.assert_outcome(r, self.kept))
+        self.assertEqual(os.listdir(self.kept), ["jce-data"])
+        self.assertEqual(os.listdir(self.kept_path("jce-data")), ["osInfo.txt"])
+
     def test_archive_never_claims_a_partial_archive(self):
         """The package manager leaves k pages for the archive, for k around
         the archive's size: the step succeeds with a complete archive or
@@ -200,19 +213,24 @@ class FullDiskTest(FaultTestCase):
 
 
 class ChangingDirectoriesTest(FaultTestCase):
-    def test_read_only_temporary_directory(self):
+    def test_unusable_temporary_directory(self):
         tmp = self.box.tmp
-        for how, pre in (
-                ("tmpfs", "mount -t tmpfs -o ro tmpfs '%s'" % tmp),
-                ("bind", "mount --bind '{0}' '{0}' && mount -o remount,ro,bind '{0}'"
-                 .format(tmp))):
+        not_a_dir = os.path.join(self.box.root, "file")
+        harness.write(not_a_dir, "")
+        for how, tmpdir, pre, error in (
+                ("read-only tmpfs", tmp, "mount -t tmpfs -o ro tmpfs '%s'" % tmp,
+                 "Read-only file system (os error 30)"),
+                ("read-only bind mount", tmp,
+                 "mount --bind '{0}' '{0}' && mount -o remount,ro,bind '{0}'".format(tmp),
+                 "Read-only file system (os error 30)"),
+                ("no inode left", tmp, harness.tmpfs_shell(tmp, "1m", "nr_inodes=1"), ENOSPC),
+                ("a regular file", not_a_dir, "", "Not a directory (os error 20)")):
             with self.subTest(how=how):
-                r = self.box.run(pre=pre)
+                r = self.box.run(pre=pre, tmpdir=tmpdir)
                 self.assertEqual(r.status, 1, r)
                 self.assertEqual(r.out, "", r)
-                self.assertEqual(r.err, "Failed to create output directory %s due to: "
-                                 "Read-only file system (os error 30).\n"
-                                 % self.box.output_dir(), r)
+                self.assertEqual(r.err, "Failed to create output directory %s/jce-data due to: "
+                                 "%s.\n" % (tmpdir, error), r)
                 self.assertEqual(os.listdir(tmp), [])
 
     def test_output_directory_removed_during_the_run(self):
@@ -260,7 +278,9 @@ big="$out/big.log"; tool=$PPID
 rm -f "$TMPDIR/jce-data.tar.gz"
 head -c 8M /dev/urandom > "$big"
 (
+  n=0
   while [ "$(stat -c %%s "$TMPDIR/jce-data.tar.gz" 2>/dev/null || echo 0)" -lt 524288 ]; do
+    n=$((n + 1)); [ $n -lt 6000 ] || exit 0
     sleep 0.01
   done
   kill -STOP $tool
