@@ -187,18 +187,19 @@ class FullDiskTest(FaultTestCase):
         self.assertEqual(os.listdir(self.kept_path("jce-data")), ["osInfo.txt"])
 
     def test_archive_never_claims_a_partial_archive(self):
-        """The package manager leaves k pages for the archive, for k around
+        """The package manager leaves k pages for the archive, for k up to
         the archive's size: the step succeeds with a complete archive or
         fails with the failure line, whichever part of the stream (during
         the walk or while ending it) meets the full disk."""
         # The package report is empty: it takes no room after the filler.
-        self.add_log(os.urandom(96 * 1024))
+        self.add_log(os.urandom(288 * 1024))
         self.rpm_that("", stdout="")
         r = self.run_on_tmpfs(size="2m")
         self.assert_outcome(r, self.kept)
         size = os.path.getsize(self.kept_path("jce-data.tar.gz"))
         pages = -(-size // PAGE)
-        for k in range(pages - 10, pages + 2):
+        # Room for a third or two thirds of it, then for its last few pages.
+        for k in [pages // 3, 2 * pages // 3] + list(range(pages - 6, pages + 2)):
             with self.subTest(free_pages=k):
                 self.rpm_that(harness.fill_shell("$TMPDIR", k * PAGE), stdout="")
                 r = self.run_on_tmpfs(size="2m")
