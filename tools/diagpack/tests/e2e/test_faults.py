@@ -3,7 +3,7 @@ fills up at each step or is read-only, an output directory taken away or
 frozen during the run, a file that changes size under the archive step,
 standard streams that cannot be written, and two runs at once.
 
-Whatever happens, a run never hangs, ends with the specified status, prints
+Whatever happens, a run never hangs, ends with its documented status, prints
 each failing step's own line and never the success line for an archive
 that an independent reader rejects."""
 

@@ -1,6 +1,6 @@
 """Hostile neighbours: what other users (or odd installations) leave where a
 run reads or writes. Nothing is followed where it must not be, nothing
-hangs, every error is the specified one, and the package manager inherits
+hangs, every error has its usual text, and the package manager inherits
 no descriptor of the tool but its three standard ones."""
 
 import json
