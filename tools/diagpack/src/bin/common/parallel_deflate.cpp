@@ -266,8 +266,4 @@ Status ParallelDeflater::finish() {
 
 uint32_t ParallelDeflater::crc() const { return static_cast<uint32_t>(state_->crc); }
 
-unsigned ParallelDeflater::threads() const {
-  return static_cast<unsigned>(state_->workers.size());
-}
-
 }  // namespace diagpack

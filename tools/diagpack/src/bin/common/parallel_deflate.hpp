@@ -33,9 +33,6 @@ class ParallelDeflater final : public DeflateEngine {
   Status finish() override;
   uint32_t crc() const override;
 
-  // The number of workers running.
-  unsigned threads() const;
-
  private:
   struct State;
   explicit ParallelDeflater(std::unique_ptr<State> state);

@@ -1,0 +1,159 @@
+#!/usr/bin/env python3
+"""Times whole diagpack-jce runs against tar pipelines on the same log files.
+
+archive_bench.py --bin BUILD/bin --corpus DIR --work DIR [--rounds N]
+
+--corpus holds the log files (make_log_corpus.py). Each round runs, in an
+order that rotates from round to round:
+
+  diagpack  the whole diagpack-jce run in a private mount namespace: a
+            directory bind-mounted on /opt holds quorvane/etc/quorvane-jce.cfg,
+            whose log_file names the corpus's jce.log under /opt, a fake rpm
+            comes first on PATH and TMPDIR is a scratch directory;
+  tar-gz    mkdir + cp of the same log files + tar -czf (gzip -6) + rm;
+  tar-pigz  the same with tar -cf - | pigz -6 -p2.
+
+It prints each run, then the medians, the paired ratios (diagpack over each
+pipeline, per round, and their median), the archive sizes against gzip -6's,
+and diagpack's peak RSS. The host's /opt and /etc are never touched: the
+bind mount exists only inside the namespace of the run.
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+TARGETS = {"vs tar-gz": 0.60, "vs tar-pigz": 1.05, "bytes vs gzip -6": 1.005,
+           "peak RSS MiB": 32.0}
+
+
+def timed_wait4(argv, env=None):
+    start = time.monotonic()
+    pid = os.fork()
+    if pid == 0:
+        try:
+            devnull = os.open(os.devnull, os.O_RDWR)
+            os.dup2(devnull, 0)
+            out = os.open(BENCH_LOG, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+            os.dup2(out, 1)
+            os.dup2(out, 2)
+            os.execvpe(argv[0], argv, env if env is not None else os.environ)
+        finally:
+            os._exit(127)
+    _, status, usage = os.wait4(pid, 0)
+    seconds = time.monotonic() - start
+    with open(BENCH_LOG, "rb") as f:
+        output = f.read().decode(errors="replace")
+    return seconds, usage.ru_maxrss, os.waitstatus_to_exitcode(status), output
+
+
+BENCH_LOG = None
+
+
+def main():
+    global BENCH_LOG
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", required=True)
+    ap.add_argument("--corpus", required=True)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--rounds", type=int, default=3)
+    args = ap.parse_args()
+
+    work = args.work
+    BENCH_LOG = os.path.join(work, "run.log")
+    logs = sorted(n for n in os.listdir(args.corpus) if "jce.log" in n)
+    corpus_bytes = sum(os.path.getsize(os.path.join(args.corpus, n)) for n in logs)
+
+    # The world of the diagpack run.
+    opt = os.path.join(work, "opt")
+    etc = os.path.join(opt, "quorvane", "etc")
+    os.makedirs(etc, exist_ok=True)
+    log_dir = os.path.join(opt, "quorvane", "logs")
+    if not os.path.exists(log_dir):
+        os.symlink(os.path.abspath(args.corpus), log_dir)
+    with open(os.path.join(etc, "quorvane-jce.cfg"), "w") as f:
+        f.write('{"logging": {"log_file": "/opt/quorvane/logs/jce.log"}}\n')
+    fake_bin = os.path.join(work, "bin")
+    os.makedirs(fake_bin, exist_ok=True)
+    rpm = os.path.join(fake_bin, "rpm")
+    with open(rpm, "w") as f:
+        f.write("#!/bin/sh\necho 'Name        : quorvane-jce'\necho 'Version     : 1.0'\n")
+    os.chmod(rpm, 0o755)
+    tmp = {k: os.path.join(work, "tmp-" + k) for k in ("diagpack", "tar-gz", "tar-pigz")}
+    for d in tmp.values():
+        os.makedirs(d, exist_ok=True)
+    exe = os.path.abspath(os.path.join(args.bin, "diagpack-jce"))
+    # unshare execs bash, which execs the tool: the timed process is the run.
+    diagpack_cmd = ["unshare", "-m", "--propagation", "private", "bash", "-c",
+                    'set -e; mount --bind "$1" /opt; exec "$2"', "bash", opt, exe]
+    env = dict(os.environ, PATH=fake_bin + ":/usr/sbin:/usr/bin:/sbin:/bin",
+               TMPDIR=tmp["diagpack"], LANG="C")
+    env.pop("NO_COLOR", None)
+
+    def pipeline(kind):
+        t = tmp[kind]
+        files = " ".join("'%s'" % os.path.join(args.corpus, n) for n in logs)
+        compress = ("tar -czf jce-data.tar.gz jce-data" if kind == "tar-gz" else
+                    "tar -cf - jce-data | pigz -6 -p2 > jce-data.tar.gz")
+        return ["bash", "-c", "set -eo pipefail; cd '%s'; mkdir jce-data; cp %s jce-data/; "
+                "%s; rm -rf jce-data" % (t, files, compress)]
+
+    runs = {k: [] for k in tmp}
+    sizes = {}
+    rss = []
+    order = ["diagpack", "tar-gz", "tar-pigz"]
+    print("corpus: %d files, %.1f MiB; %d rounds" % (len(logs), corpus_bytes / 2**20, args.rounds))
+    for r in range(args.rounds):
+        for kind in order[r % 3:] + order[:r % 3]:
+            archive = os.path.join(tmp[kind], "jce-data.tar.gz")
+            if os.path.exists(archive):
+                os.unlink(archive)
+            if kind == "diagpack":
+                seconds, maxrss, status, output = timed_wait4(diagpack_cmd, env)
+                if status != 0 or "Logs and config can be found at" not in output:
+                    sys.exit("diagpack run failed (status %d):\n%s" % (status, output))
+                if os.path.exists(os.path.join(tmp[kind], "jce-data")):
+                    sys.exit("diagpack left its output directory:\n" + output)
+                rss.append(maxrss)
+            else:
+                seconds, maxrss, status, output = timed_wait4(pipeline(kind))
+                if status != 0:
+                    sys.exit("%s failed (status %d):\n%s" % (kind, status, output))
+            runs[kind].append(seconds)
+            sizes[kind] = os.path.getsize(archive)
+            print("round %d %-9s %7.2f s  %6.1f MB/s  %d bytes%s" % (
+                r + 1, kind, seconds, corpus_bytes / seconds / 1e6, sizes[kind],
+                "  peak RSS %.1f MiB" % (maxrss / 1024) if kind == "diagpack" else ""),
+                flush=True)
+            if r == 0 and kind == "diagpack":
+                if subprocess.run(["gzip", "-t", archive]).returncode != 0:
+                    sys.exit("diagpack's archive fails gzip -t")
+            os.unlink(archive)
+
+    med = {k: statistics.median(v) for k, v in runs.items()}
+    print("\nmedian wall time:")
+    for k in order:
+        print("  %-9s %7.2f s  (%.1f MB/s)" % (k, med[k], corpus_bytes / med[k] / 1e6))
+    results = {}
+    for other in ("tar-gz", "tar-pigz"):
+        ratios = [a / b for a, b in zip(runs["diagpack"], runs[other])]
+        results["vs " + other] = statistics.median(ratios)
+        print("paired ratio diagpack / %-8s median %.3f  (rounds: %s)" % (
+            other, statistics.median(ratios), ", ".join("%.3f" % x for x in ratios)))
+    results["bytes vs gzip -6"] = sizes["diagpack"] / sizes["tar-gz"]
+    print("archive bytes: diagpack %d, tar -czf %d, pigz %d; diagpack / gzip -6 = %.4f" % (
+        sizes["diagpack"], sizes["tar-gz"], sizes["tar-pigz"], results["bytes vs gzip -6"]))
+    results["peak RSS MiB"] = max(rss) / 1024
+    print("diagpack peak RSS: %.1f MiB (max of %d runs)" % (results["peak RSS MiB"], len(rss)))
+    print("\ntargets:")
+    for k, limit in TARGETS.items():
+        v = results[k]
+        print("  %-17s %8.3f  (target %s %.3f)  %s" % (
+            k, v, "<" if k == "peak RSS MiB" else "<=", limit,
+            "met" if (v < limit if k == "peak RSS MiB" else v <= limit) else "MISSED"))
+
+
+if __name__ == "__main__":
+    main()
