@@ -310,24 +310,23 @@ head -c 8M /dev/urandom > "$big"
                                  not os.path.exists(self.box.output_dir()), r)
                 shutil.rmtree(self.box.output_dir(), ignore_errors=True)
 
-    # The two cases below fail today: the archive step prints the success line
-    # for an archive whose entry disagrees with its header. A file that shrank
-    # leaves fewer data than the header's size (GNU tar: "Unexpected EOF in
-    # archive"; Python's tarfile: "unexpected end of data"); a file that grew
-    # leaves more, read as headers (GNU tar: "Skipping to next header"; bsdtar:
-    # "Damaged tar archive"; Python's tarfile silently drops every later
-    # entry). The writer could copy exactly the header's size, padding a file
-    # that shrank with zeros or failing the entry. Which one is a decision for
-    # the tar writer's owner; remove the markers once it is made.
-    @unittest.expectedFailure
-    def test_file_that_shrinks_is_never_reported_archived_when_unreadable(self):
+    def test_file_that_shrinks_fails_the_walk_and_stays_readable(self):
         r = self.run_with_change(self.SHRINK)
-        self.assert_outcome(r)
+        self.assertIsNone(self.assert_outcome(r), r)
+        self.assertEqual(r.err.splitlines()[-1], archive_failure(
+            self.box.output_dir(), "file ended before the size recorded in its header. "
+            "Did the file change while appending?"), r)
+        # The entry was filled up to its recorded size: readers keep step.
+        archive = self.box.archive_path()
+        self.assertTrue(harness.gzip_ok(archive))
+        names = harness.gnu_tar_names(archive)
+        self.assertIn("jce-data/big.log", names)
 
-    @unittest.expectedFailure
-    def test_file_that_grows_is_never_reported_archived_when_unreadable(self):
+    def test_file_that_grows_is_archived_at_its_recorded_size(self):
         r = self.run_with_change(self.GROW)
-        self.assert_outcome(r)
+        entries = self.assert_outcome(r)
+        self.assertIsNotNone(entries, r)
+        self.assertEqual(len(entries["jce-data/big.log"]), 8 << 20)
 
 
 class StandardStreamsTest(FaultTestCase):

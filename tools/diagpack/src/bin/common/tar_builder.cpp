@@ -16,11 +16,11 @@
 // with the number of data regions. Data are read with pread at each region's
 // offset, so reading does not depend on the file position.
 //
-// The size in a header is the one the status gave and the data are read to
-// the file's end; padding is counted from the bytes actually copied. A file
-// that changes size in between leaves an entry that disagrees with its
-// header; nothing else writes to the collected files while they are
-// archived, so that is not guarded against. Any error from the sink or the
+// The size in a header is the one the status gave, and an entry carries
+// exactly that many data bytes whatever the file does meanwhile: a file that
+// grew contributes only its first bytes; one that shrank is filled up with
+// zeros and the entry fails, so a reader never loses step with the blocks
+// and the run never calls such an archive complete. Any error from the sink or the
 // file ends the operation at once and is returned; blocks already written
 // stay written.
 #include "tar_builder.hpp"
@@ -45,9 +45,9 @@ namespace {
 // Error texts of append_special, after the entry name.
 constexpr std::string_view kSocketNotArchivedText = ": socket can not be archived";
 constexpr std::string_view kUnknownFileTypeText = " has unknown file type";
-// A sparse file that ends inside a data region while its data are copied.
-constexpr std::string_view kSparseFileShrankText =
-    "file ended inside a data region. Did the file change while appending?";
+// A file that ends before the size its header records.
+constexpr std::string_view kFileShrankText =
+    "file ended before the size recorded in its header. Did the file change while appending?";
 
 constexpr size_t kCopyBufferSize = 8192;
 constexpr std::array<char, 2 * kBlockSize> kZeros{};
@@ -75,35 +75,56 @@ TarHeader header_for(std::string_view name, const struct stat& st, char typeflag
   return header;
 }
 
-// Copies |fd| from its position to its end. Returns the bytes copied.
-Result<uint64_t> copy_to_end(ByteSink& sink, int fd) {
+// Copies at most |length| bytes of |fd| from |offset|. Returns the bytes
+// copied, fewer than |length| only when the file ended first.
+Result<uint64_t> copy_region(ByteSink& sink, int fd, uint64_t offset, uint64_t length) {
   std::array<char, kCopyBufferSize> buf;
   uint64_t copied = 0;
-  for (;;) {
-    auto n = read_some(fd, buf.data(), buf.size());
-    if (!n) return n.take_error();
-    if (*n == 0) return copied;
-    if (auto st = sink.write(std::string_view(buf.data(), *n)); !st) return st.take_error();
-    copied += *n;
-  }
-}
-
-// Copies |length| bytes of |fd| from |offset|.
-Status copy_region(ByteSink& sink, int fd, uint64_t offset, uint64_t length) {
-  std::array<char, kCopyBufferSize> buf;
-  while (length > 0) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(length, buf.size()));
-    ssize_t n = ::pread(fd, buf.data(), want, static_cast<off_t>(offset));
+  while (copied < length) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(length - copied, buf.size()));
+    ssize_t n = ::pread(fd, buf.data(), want, static_cast<off_t>(offset + copied));
     if (n < 0) {
       if (errno == EINTR) continue;
       return Error::os(errno);
     }
-    if (n == 0) return Error::fixed(ErrorKind::UnexpectedEof, std::string(kSparseFileShrankText));
+    if (n == 0) break;
     if (auto st = sink.write(std::string_view(buf.data(), static_cast<size_t>(n))); !st)
-      return st;
-    offset += static_cast<uint64_t>(n);
-    length -= static_cast<uint64_t>(n);
+      return st.take_error();
+    copied += static_cast<uint64_t>(n);
   }
+  return copied;
+}
+
+Status write_zeros(ByteSink& sink, uint64_t count) {
+  while (count > 0) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, kZeros.size()));
+    if (auto st = sink.write(std::string_view(kZeros.data(), n)); !st) return st;
+    count -= n;
+  }
+  return {};
+}
+
+// The data of an entry whose header promised |stored| bytes: the regions
+// of |fd| in order, then the padding. A file that grew since its status
+// was taken contributes only what the header announced. A file that ended
+// early is filled up with zeros, so the archive stays readable past the
+// entry, and the entry fails with kFileShrankText.
+Status write_entry_data(ByteSink& sink, int fd, const std::vector<SparseRegion>& regions,
+                        uint64_t stored) {
+  uint64_t written = 0;
+  bool shrank = false;
+  for (const SparseRegion& region : regions) {
+    auto copied = copy_region(sink, fd, region.offset, region.length);
+    if (!copied) return copied.take_error();
+    written += *copied;
+    if (*copied < region.length) {
+      shrank = true;
+      break;
+    }
+  }
+  if (auto s = write_zeros(sink, stored - written); !s) return s;
+  if (auto s = write_padding(sink, stored); !s) return s;
+  if (shrank) return Error::fixed(ErrorKind::UnexpectedEof, std::string(kFileShrankText));
   return {};
 }
 
@@ -133,9 +154,7 @@ Status write_sparse(ByteSink& sink, std::string_view name, const struct stat& st
     if (auto s = sink.write(block_bytes(ext)); !s) return s;
   }
 
-  for (const SparseRegion& region : regions)
-    if (auto s = copy_region(sink, fd, region.offset, region.length); !s) return s;
-  return write_padding(sink, map.stored_bytes);
+  return write_entry_data(sink, fd, regions, map.stored_bytes);
 }
 
 }  // namespace
@@ -162,9 +181,8 @@ Status Builder::append_file(std::string_view name, int fd) {
   TarHeader header = header_for(name, st, '0');
   set_cksum(header);
   if (auto s = sink_.write(block_bytes(header)); !s) return s;
-  auto copied = copy_to_end(sink_, fd);
-  if (!copied) return copied.take_error();
-  return write_padding(sink_, *copied);
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  return write_entry_data(sink_, fd, {SparseRegion{0, size}}, size);
 }
 
 Status Builder::append_special(std::string_view name, const struct stat& st) {
