@@ -203,6 +203,16 @@ class InheritedDescriptorsTest(HostileTestCase):
                 extra = sorted(t for fd, t in tool.items() if fd > 2)
                 self.assertEqual(extra, sorted([child[1], child[2]]), report)
 
+    def test_descriptor_left_open_by_the_caller_stays_from_the_child(self):
+        self.box.fake_program("rpm", self.LISTER)
+        secret = os.path.join(self.box.root, "secret")
+        harness.write(secret, "caller's file\n")
+        r = self.box.run(shell_redirect="7<'%s'" % secret)
+        self.assertEqual(r.status, 0, r)
+        child, tool = self.descriptors(harness.collected(self.box)["jcePackageInfo.txt"])
+        self.assertEqual(tool.get(7), secret)
+        self.assertNotIn(secret, child.values())
+
 
 if __name__ == "__main__":
     harness.main()

@@ -30,8 +30,8 @@ class SpawnSetup {
   SpawnSetup(const SpawnSetup&) = delete;
   SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-  // Puts |stdin_fd|, |stdout_fd| and |stderr_fd| on 0, 1 and 2 of the child,
-  // with an empty signal mask and SIGPIPE back at its default (this process
+  // Puts |stdin_fd|, |stdout_fd| and |stderr_fd| on 0, 1 and 2 of the child
+  // and closes every descriptor above them, with an empty signal mask and SIGPIPE back at its default (this process
   // ignores it). Returns 0 or an errno value.
   int prepare(int stdin_fd, int stdout_fd, int stderr_fd) {
     if (!actions_ok_ || !attr_ok_) return ENOMEM;
@@ -39,6 +39,9 @@ class SpawnSetup {
     for (const auto& m : moves)
       if (int rc = ::posix_spawn_file_actions_adddup2(&actions_, m[0], m[1]))
         return rc;
+    // Our own descriptors are close-on-exec; this also keeps from the child
+    // any descriptor that whoever started us left open.
+    if (int rc = ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3)) return rc;
     sigset_t none, pipe_only;
     sigemptyset(&none);
     sigemptyset(&pipe_only);
