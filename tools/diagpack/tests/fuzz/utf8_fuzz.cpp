@@ -1,0 +1,73 @@
+// Fuzzes the UTF-8 checks against a reference that decodes code points and
+// judges them by value (overlong forms, surrogates, the upper limit) rather
+// than by the byte-range table the library uses:
+// - a fault is found exactly when the reference rejects the bytes;
+// - the bytes before the fault are valid, the fault's length is 1 to 3, and
+//   an incomplete sequence runs to the end of the input;
+// - the fault text has one of the two forms with the fault's numbers;
+// - the lossy decoding is valid UTF-8 and leaves valid input unchanged.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "utf8.hpp"
+
+namespace {
+
+// Length of the valid sequence at |pos|, or 0 when it is not one.
+size_t reference_sequence(std::string_view s, size_t pos) {
+  const auto lead = static_cast<unsigned char>(s[pos]);
+  size_t len = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
+             : (lead >> 3) == 0x1E ? 4 : 0;
+  if (len == 0 || pos + len > s.size()) return 0;
+  uint32_t cp = len == 1 ? lead : lead & (0x7F >> len);
+  for (size_t k = 1; k < len; ++k) {
+    const auto b = static_cast<unsigned char>(s[pos + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+bool reference_valid(std::string_view s) {
+  for (size_t pos = 0; pos < s.size();) {
+    const size_t len = reference_sequence(s, pos);
+    if (len == 0) return false;
+    pos += len;
+  }
+  return true;
+}
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  const auto fault = diagpack::find_utf8_fault(bytes);
+  check(fault.has_value() != reference_valid(bytes));
+
+  if (fault) {
+    check(fault->index < size);
+    check(reference_valid(bytes.substr(0, fault->index)));
+    check(fault->length >= 1 && fault->length <= 3);
+    if (fault->incomplete) check(fault->index + fault->length == size);
+    const std::string text = diagpack::utf8_fault_text(*fault);
+    const std::string index = std::to_string(fault->index);
+    check(text == (fault->incomplete
+                       ? "incomplete utf-8 byte sequence from index " + index
+                       : "invalid utf-8 sequence of " + std::to_string(fault->length) +
+                             " bytes from index " + index));
+    check(diagpack::utf8_valid_prefix(bytes) == bytes.substr(0, fault->index));
+  }
+
+  const std::string lossy = diagpack::utf8_lossy(bytes);
+  check(reference_valid(lossy));
+  if (!fault) check(lossy == bytes);
+  return 0;
+}
