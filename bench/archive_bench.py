@@ -110,6 +110,7 @@ def main():
             archive = os.path.join(tmp[kind], "jce-data.tar.gz")
             if os.path.exists(archive):
                 os.unlink(archive)
+            os.sync()  # the last run's writeback does not land in this one
             if kind == "diagpack":
                 seconds, maxrss, status, output = timed_wait4(diagpack_cmd, env)
                 if status != 0 or "Logs and config can be found at" not in output:
