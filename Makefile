@@ -4,11 +4,14 @@
 # make package   builds the Debian package build/diagpack_<version>_<arch>.deb.
 # make demo      runs diagpack-jce on a sample installation in a private
 #                mount namespace (root only) and lists the archive it made.
+# make fuzz      builds the libFuzzer targets (clang) and runs each for
+#                FUZZ_SECONDS (default 60).
+# make memcheck  runs the unit and end-to-end tests under valgrind.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all build run test clean install package demo
+.PHONY: all build run test clean install package demo fuzz memcheck
 
 all: build
 
@@ -25,7 +28,7 @@ test: build
 	@cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz
+	rm -rf $(BUILD) build-asan build-fuzz build-memcheck
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
@@ -35,3 +38,9 @@ package: build
 
 demo: build
 	@scripts/demo.sh $(BUILD)/bin/diagpack-jce
+
+fuzz:
+	@scripts/fuzz.sh $(or $(FUZZ_SECONDS),60)
+
+memcheck:
+	@scripts/memcheck.sh

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a step needs, when any is missing.
-# Usage: scripts/install-deps.sh build|test|fuzz ...
+# Usage: scripts/install-deps.sh build|test|fuzz|memcheck ...
 set -euo pipefail
 
 packages=()
@@ -9,6 +9,7 @@ for what in "$@"; do
     build) packages+=(cmake make g++ zlib1g-dev libgtest-dev python3) ;;
     test)  packages+=(python3 tar gzip libarchive-tools util-linux mount) ;;
     fuzz)  packages+=(clang libclang-rt-14-dev) ;;
+    memcheck) packages+=(valgrind) ;;
     *) echo "install-deps: unknown set '$what'" >&2; exit 2 ;;
   esac
 done

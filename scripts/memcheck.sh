@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs the unit tests and the end-to-end suite under valgrind's memcheck.
+# Any memcheck error makes the run exit 99, which fails the test.
+# Usage: scripts/memcheck.sh [ctest -R regex]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh build test memcheck
+build=${MEMCHECK_BUILD:-build-memcheck}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+valgrind="valgrind --error-exitcode=99 --quiet --trace-children=no"
+echo "memcheck: unit tests"
+$valgrind --leak-check=full "$build/tools/diagpack/tests/diagpack_unit_tests" \
+  --gtest_brief=1
+
+echo "memcheck: end-to-end tests"
+cd "$build"
+DIAGPACK_E2E_WRAPPER="$valgrind --leak-check=full" \
+  ctest -j"$(nproc)" --output-on-failure -R "${1:-^e2e_}"
