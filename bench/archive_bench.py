@@ -15,7 +15,7 @@ order that rotates from round to round:
 
 It prints each run, then the medians, the paired ratios (diagpack over each
 pipeline, per round, and their median), the archive sizes against gzip -6's,
-and diagpack's peak RSS. The host's /opt and /etc are never touched: the
+and diagpack's peak RSS (its own, measured by /usr/bin/time when present). The host's /opt and /etc are never touched: the
 bind mount exists only inside the namespace of the run.
 """
 import argparse
@@ -85,9 +85,13 @@ def main():
     for d in tmp.values():
         os.makedirs(d, exist_ok=True)
     exe = os.path.abspath(os.path.join(args.bin, "diagpack-jce"))
-    # unshare execs bash, which execs the tool: the timed process is the run.
+    # unshare execs bash, which execs the tool (under /usr/bin/time, when
+    # there, for the tool's own peak RSS; else wait4's figure for the whole
+    # chain, an upper bound).
+    rss_file = os.path.join(work, "rss.txt")
+    gnu_time = ["/usr/bin/time", "-o", rss_file, "-f", "%M"] if os.access("/usr/bin/time", os.X_OK) else []
     diagpack_cmd = ["unshare", "-m", "--propagation", "private", "bash", "-c",
-                    'set -e; mount --bind "$1" /opt; exec "$2"', "bash", opt, exe]
+                    'set -e; mount --bind "$1" /opt; shift; exec "$@"', "bash", opt] + gnu_time + [exe]
     env = dict(os.environ, PATH=fake_bin + ":/usr/sbin:/usr/bin:/sbin:/bin",
                TMPDIR=tmp["diagpack"], LANG="C")
     env.pop("NO_COLOR", None)
@@ -105,7 +109,10 @@ def main():
     rss = []
     order = ["diagpack", "tar-gz", "tar-pigz"]
     print("corpus: %d files, %.1f MiB; %d rounds" % (len(logs), corpus_bytes / 2**20, args.rounds))
-    for r in range(args.rounds):
+    # Round 0 warms up (caches, the file system's free space) and is not
+    # counted: the very first run of an invocation is reliably slower,
+    # whichever kind it is.
+    for r in range(args.rounds + 1):
         for kind in order[r % 3:] + order[:r % 3]:
             archive = os.path.join(tmp[kind], "jce-data.tar.gz")
             if os.path.exists(archive):
@@ -117,20 +124,32 @@ def main():
                     sys.exit("diagpack run failed (status %d):\n%s" % (status, output))
                 if os.path.exists(os.path.join(tmp[kind], "jce-data")):
                     sys.exit("diagpack left its output directory:\n" + output)
+                if gnu_time:
+                    with open(rss_file) as f:
+                        maxrss = int(f.read().split()[-1])
                 rss.append(maxrss)
             else:
                 seconds, maxrss, status, output = timed_wait4(pipeline(kind))
                 if status != 0:
                     sys.exit("%s failed (status %d):\n%s" % (kind, status, output))
+            if r == 0:
+                print("warm-up %-9s %7.2f s" % (kind, seconds), flush=True)
+                os.unlink(archive)
+                continue
             runs[kind].append(seconds)
             sizes[kind] = os.path.getsize(archive)
             print("round %d %-9s %7.2f s  %6.1f MB/s  %d bytes%s" % (
-                r + 1, kind, seconds, corpus_bytes / seconds / 1e6, sizes[kind],
+                r, kind, seconds, corpus_bytes / seconds / 1e6, sizes[kind],
                 "  peak RSS %.1f MiB" % (maxrss / 1024) if kind == "diagpack" else ""),
                 flush=True)
-            if r == 0 and kind == "diagpack":
-                if subprocess.run(["gzip", "-t", archive]).returncode != 0:
-                    sys.exit("diagpack's archive fails gzip -t")
+            if r == 1 and kind == "diagpack":
+                # Read back once by GNU tar (gzip checks the CRC and length).
+                listing = subprocess.run(["tar", "-tzf", archive], capture_output=True)
+                names = set(listing.stdout.decode().split())
+                missing = [n for n in logs if "jce-data/" + n not in names]
+                if listing.returncode != 0 or missing:
+                    sys.exit("diagpack's archive does not read back: %s %s" % (
+                        listing.stderr.decode(), missing))
             os.unlink(archive)
 
     med = {k: statistics.median(v) for k, v in runs.items()}
