@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     char buf[8192];
     ssize_t n;
     while ((n = ::read(in.get(), buf, sizeof buf)) > 0) {
-      if (auto st = gz.write(std::string_view(buf, static_cast<size_t>(n))); !st) {
+      if (auto st = gz.write(std::string_view(buf, static_cast<size_t>(n)));
+          !st) {
         std::fprintf(stderr, "%s\n", st.error().text().c_str());
         return 1;
       }
@@ -45,12 +46,15 @@ int main(int argc, char** argv) {
     if (auto st = gz.close_file(); !st) return 1;
   }
   const double secs =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+          .count();
   struct stat st;
   ::stat(argv[2], &st);
   struct rusage ru;
   ::getrusage(RUSAGE_SELF, &ru);
-  std::printf("threads=%u block=%zuKiB seconds=%.3f bytes=%lld maxrss_kib=%ld\n", threads,
-              block / 1024, secs, static_cast<long long>(st.st_size), ru.ru_maxrss);
+  std::printf(
+      "threads=%u block=%zuKiB seconds=%.3f bytes=%lld maxrss_kib=%ld\n",
+      threads, block / 1024, secs, static_cast<long long>(st.st_size),
+      ru.ru_maxrss);
   return 0;
 }

@@ -2,9 +2,8 @@
 // lets a block refer back into the stream before it.
 #include "deflate_block.hpp"
 
-#include <zlib.h>
-
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 
@@ -17,8 +16,8 @@ std::span<const unsigned char> bytes(const std::string& s) {
   return {reinterpret_cast<const unsigned char*>(s.data()), s.size()};
 }
 
-std::string piece(BlockDeflater& d, const std::string& dict, const std::string& data,
-                  bool last) {
+std::string piece(BlockDeflater& d, const std::string& dict,
+                  const std::string& data, bool last) {
   std::vector<unsigned char> out;
   auto n = d.compress(bytes(dict), bytes(data), last, out);
   EXPECT_TRUE(n);
@@ -35,9 +34,10 @@ TEST(BlockDeflaterTest, PiecesJoinIntoOneStream) {
   ASSERT_TRUE(d);
   const std::string a = test::sample_text(50000), b = test::random_bytes(3000),
                     c = test::sample_text(7000);
-  const std::string body = piece(*d, "", a, false) +
-                           piece(*d, a.substr(a.size() - 32768), b, false) +
-                           piece(*d, (a + b).substr(a.size() + b.size() - 32768), c, true);
+  const std::string body =
+      piece(*d, "", a, false) +
+      piece(*d, a.substr(a.size() - 32768), b, false) +
+      piece(*d, (a + b).substr(a.size() + b.size() - 32768), c, true);
   EXPECT_TRUE(test::inflate_body(member(body)) == a + b + c);
 }
 
@@ -71,7 +71,8 @@ TEST(BlockDeflaterTest, OutputBufferGrowsWhenTooSmall) {
   auto n = d->compress({}, bytes(data), true, out);
   ASSERT_TRUE(n);
   EXPECT_GE(out.size(), *n);
-  EXPECT_TRUE(test::inflate_body(member(std::string(out.begin(), out.begin() + *n))) == data);
+  EXPECT_TRUE(test::inflate_body(
+                  member(std::string(out.begin(), out.begin() + *n))) == data);
 }
 
 }  // namespace

@@ -4,9 +4,8 @@
 #include "gz_encoder.hpp"
 
 #include <fcntl.h>
-#include <zlib.h>
-
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 
@@ -26,7 +25,8 @@ using test::ScratchDir;
 const std::string kNoSpace = "No space left on device (os error 28)";
 
 UniqueFd create(const std::string& path) {
-  return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  return UniqueFd(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
 }
 
 class GzEncoderTest : public ::testing::TestWithParam<unsigned> {
@@ -81,7 +81,8 @@ TEST_P(GzEncoderTest, DestructorFinishesTheStream) {
 }
 
 TEST_P(GzEncoderTest, WriteErrorIsReturnedAndSticky) {
-  GzEncoder gz(UniqueFd(::open("/dev/full", O_WRONLY | O_CLOEXEC)), 6, GetParam());
+  GzEncoder gz(UniqueFd(::open("/dev/full", O_WRONLY | O_CLOEXEC)), 6,
+               GetParam());
   Status st = gz.write("data");
   ASSERT_FALSE(st);
   EXPECT_EQ(st.error().text(), kNoSpace);
@@ -91,7 +92,8 @@ TEST_P(GzEncoderTest, WriteErrorIsReturnedAndSticky) {
 }
 
 TEST_P(GzEncoderTest, FinishWritesTheHeaderWhenNothingWasWritten) {
-  GzEncoder gz(UniqueFd(::open("/dev/full", O_WRONLY | O_CLOEXEC)), 6, GetParam());
+  GzEncoder gz(UniqueFd(::open("/dev/full", O_WRONLY | O_CLOEXEC)), 6,
+               GetParam());
   EXPECT_EQ(gz.finish_stream().error().text(), kNoSpace);
 }
 

@@ -2,9 +2,8 @@
 // body inflated by zlib, and the whole file read by other programs.
 #pragma once
 
-#include <zlib.h>
-
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,11 +13,13 @@
 
 namespace diagpack::test {
 
-inline const std::string kGzipHeader("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+inline const std::string kGzipHeader("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff",
+                                     10);
 
 inline uint32_t le32(const std::string& s, size_t at) {
   uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
+  for (int i = 3; i >= 0; --i)
+    v = (v << 8) | static_cast<unsigned char>(s[at + i]);
   return v;
 }
 
@@ -54,8 +55,9 @@ inline std::string inflate_body(const std::string& gz) {
 inline void expect_member_of(const std::string& gz, const std::string& input) {
   ASSERT_GE(gz.size(), 18u);
   EXPECT_EQ(gz.substr(0, 10), kGzipHeader);
-  const uLong crc = crc32_z(crc32(0L, Z_NULL, 0),
-                            reinterpret_cast<const Bytef*>(input.data()), input.size());
+  const uLong crc =
+      crc32_z(crc32(0L, Z_NULL, 0),
+              reinterpret_cast<const Bytef*>(input.data()), input.size());
   EXPECT_EQ(le32(gz, gz.size() - 8), static_cast<uint32_t>(crc));
   EXPECT_EQ(le32(gz, gz.size() - 4), static_cast<uint32_t>(input.size()));
   EXPECT_TRUE(inflate_body(gz) == input) << "inflated content differs";
@@ -64,13 +66,15 @@ inline void expect_member_of(const std::string& gz, const std::string& input) {
 // What `gzip -dc` and Python's gzip module make of the file at |path|.
 inline std::string gunzip_with_gzip(const std::string& path) {
   const std::string out = path + ".gzip-out";
-  EXPECT_EQ(std::system(("gzip -dc '" + path + "' > '" + out + "'").c_str()), 0);
+  EXPECT_EQ(std::system(("gzip -dc '" + path + "' > '" + out + "'").c_str()),
+            0);
   return read_whole(out);
 }
 inline std::string gunzip_with_python(const std::string& path) {
   const std::string out = path + ".py-out";
   const std::string cmd =
-      "python3 -c 'import gzip,sys; open(sys.argv[2], \"wb\").write(gzip.open(sys.argv[1]).read())' '" +
+      "python3 -c 'import gzip,sys; open(sys.argv[2], "
+      "\"wb\").write(gzip.open(sys.argv[1]).read())' '" +
       path + "' '" + out + "'";
   EXPECT_EQ(std::system(cmd.c_str()), 0);
   return read_whole(out);
@@ -90,7 +94,8 @@ inline std::string sample_text(size_t size) {
 }
 
 // Bytes that do not compress, |size| of them.
-inline std::string random_bytes(size_t size, uint64_t seed = 88172645463325252ull) {
+inline std::string random_bytes(size_t size,
+                                uint64_t seed = 88172645463325252ull) {
   std::string s(size, '\0');
   for (char& c : s) {
     seed ^= seed << 13;

@@ -3,12 +3,11 @@
 // archive is read back by zlib and the frame checked; the larger ones also
 // by gzip and Python.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
@@ -31,7 +30,8 @@ using test::ScratchDir;
 constexpr size_t kBlock = GzEncoder::kDefaultBlockSize;
 
 UniqueFd create(const std::string& path) {
-  return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  return UniqueFd(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
 }
 
 // The number of threads of this process.
@@ -45,8 +45,9 @@ int thread_count() {
 
 // Compresses |input| with |threads| threads and |block| byte blocks, in
 // writes of |piece| bytes (0: one write). Returns the file's bytes.
-std::string compress(const std::string& path, const std::string& input, unsigned threads,
-                     size_t block = kBlock, size_t piece = 0) {
+std::string compress(const std::string& path, const std::string& input,
+                     unsigned threads, size_t block = kBlock,
+                     size_t piece = 0) {
   GzEncoder gz(create(path), 6, threads, block);
   std::string_view rest(input);
   if (piece == 0) piece = input.size() + 1;
@@ -67,8 +68,8 @@ class ParallelGzTest : public ::testing::Test {
 };
 
 TEST_F(ParallelGzTest, SizesAroundBlockBoundaries) {
-  for (size_t size : {size_t{0}, size_t{1}, kBlock - 1, kBlock, kBlock + 1, 2 * kBlock,
-                      3 * kBlock + 5}) {
+  for (size_t size : {size_t{0}, size_t{1}, kBlock - 1, kBlock, kBlock + 1,
+                      2 * kBlock, 3 * kBlock + 5}) {
     SCOPED_TRACE(size);
     const std::string input = test::sample_text(size);
     expect_member_of(compress(path_, input, 2), input);
@@ -111,8 +112,8 @@ TEST_F(ParallelGzTest, BlocksSmallerThanTheWindow) {
   input += input.substr(1000, 30000);  // matches far back, across many cuts
   for (size_t block : {size_t{1}, size_t{7}, size_t{4096}, size_t{40000}}) {
     SCOPED_TRACE(block);
-    const std::string gz = compress(path_, block == 1 ? input.substr(0, 5000) : input, 3,
-                                     block, 777);
+    const std::string gz = compress(
+        path_, block == 1 ? input.substr(0, 5000) : input, 3, block, 777);
     expect_member_of(gz, block == 1 ? input.substr(0, 5000) : input);
   }
 }
@@ -133,7 +134,8 @@ TEST_F(ParallelGzTest, TarStreamAcrossManySmallBlocksReadByTarAndBsdtar) {
     ASSERT_TRUE(builder.append_directory_entry("jce-data/", st));
     for (const char* name : {"a.log", "b.bin"}) {
       UniqueFd fd(::open((src + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
-      ASSERT_TRUE(builder.append_file(std::string("jce-data/") + name, fd.get()));
+      ASSERT_TRUE(
+          builder.append_file(std::string("jce-data/") + name, fd.get()));
     }
     ASSERT_TRUE(builder.end_archive());
     ASSERT_TRUE(gz.finish_stream());
@@ -143,7 +145,8 @@ TEST_F(ParallelGzTest, TarStreamAcrossManySmallBlocksReadByTarAndBsdtar) {
     SCOPED_TRACE(tool);
     const std::string out = dir_.file(tool.substr(0, tool.find(' ')));
     ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
-    ASSERT_EQ(std::system((tool + " '" + archive + "' -C '" + out + "'").c_str()), 0);
+    ASSERT_EQ(
+        std::system((tool + " '" + archive + "' -C '" + out + "'").c_str()), 0);
     EXPECT_TRUE(read_whole(out + "/jce-data/a.log") == text);
     EXPECT_TRUE(read_whole(out + "/jce-data/b.bin") == noise);
   }

@@ -14,7 +14,7 @@
 
 #include <algorithm>  // min
 #include <climits>    // UINT_MAX
-#include <cstring>  // memset
+#include <cstring>    // memset
 #include <string>
 
 #include "deflate_engine.hpp"  // kCompressorSetupText, kCompressorFailedText
@@ -47,7 +47,8 @@ BlockDeflater::BlockDeflater(std::unique_ptr<Stream, StreamEnd> stream)
 Result<BlockDeflater> BlockDeflater::create(int level) {
   auto* stream = new Stream;
   std::memset(&stream->zs, 0, sizeof stream->zs);
-  if (deflateInit2(&stream->zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+  if (deflateInit2(&stream->zs, level, Z_DEFLATED, -15, 8,
+                   Z_DEFAULT_STRATEGY) != Z_OK) {
     delete stream;
     return Error::fixed(ErrorKind::Other, std::string(kCompressorSetupText));
   }
@@ -55,16 +56,20 @@ Result<BlockDeflater> BlockDeflater::create(int level) {
 }
 
 Result<size_t> BlockDeflater::compress(std::span<const unsigned char> dict,
-                                       std::span<const unsigned char> data, bool last,
+                                       std::span<const unsigned char> data,
+                                       bool last,
                                        std::vector<unsigned char>& out) {
   z_stream& zs = stream_->zs;
-  if (data.size() > UINT_MAX || dict.size() > kWindowSize) return compressor_failed();
+  if (data.size() > UINT_MAX || dict.size() > kWindowSize)
+    return compressor_failed();
   if (deflateReset(&zs) != Z_OK) return compressor_failed();
   if (!dict.empty() &&
-      deflateSetDictionary(&zs, dict.data(), static_cast<uInt>(dict.size())) != Z_OK)
+      deflateSetDictionary(&zs, dict.data(), static_cast<uInt>(dict.size())) !=
+          Z_OK)
     return compressor_failed();
 
-  const size_t bound = deflateBound(&zs, static_cast<uLong>(data.size())) + kFlushMargin;
+  const size_t bound =
+      deflateBound(&zs, static_cast<uLong>(data.size())) + kFlushMargin;
   if (out.size() < bound) out.resize(bound);
   zs.next_in = const_cast<Bytef*>(data.data());
   zs.avail_in = static_cast<uInt>(data.size());

@@ -15,7 +15,8 @@ namespace diagpack {
 // Texts of the errors that the compressor itself can raise.
 inline constexpr std::string_view kCompressorSetupText =
     "failed to set up the DEFLATE compressor";
-inline constexpr std::string_view kCompressorFailedText = "the DEFLATE compressor failed";
+inline constexpr std::string_view kCompressorFailedText =
+    "the DEFLATE compressor failed";
 
 class DeflateEngine {
  public:

@@ -50,9 +50,9 @@
 #include <optional>
 #include <string>
 
-#include "cpu_count.hpp"         // usable_cpu_count
+#include "cpu_count.hpp"  // usable_cpu_count
 #include "deflate_engine.hpp"
-#include "fd_io.hpp"             // write_all
+#include "fd_io.hpp"  // write_all
 #include "parallel_deflate.hpp"
 #include "serial_deflate.hpp"
 
@@ -61,11 +61,13 @@ namespace diagpack {
 namespace {
 
 constexpr char kGzipHeader[10] = {'\x1f', '\x8b', 8, 0, 0, 0, 0, 0, 0, '\xff'};
-constexpr std::string_view kWriteAfterFinishText = "write after the gzip stream was finished";
+constexpr std::string_view kWriteAfterFinishText =
+    "write after the gzip stream was finished";
 
 // The engine for |threads| compressing threads: a parallel one for two or
 // more, falling back to the calling thread when no worker can start.
-Result<std::unique_ptr<DeflateEngine>> make_engine(int fd, int level, unsigned threads,
+Result<std::unique_ptr<DeflateEngine>> make_engine(int fd, int level,
+                                                   unsigned threads,
                                                    size_t block_size) {
   if (threads >= 2) {
     auto parallel = ParallelDeflater::start(fd, level, threads, block_size);
@@ -95,16 +97,20 @@ struct GzEncoder::State {
   Status ensure_header() {
     if (header_written) return {};
     header_written = true;
-    if (auto st = write_all(file.get(), std::string_view(kGzipHeader, sizeof kGzipHeader)); !st)
+    if (auto st = write_all(file.get(),
+                            std::string_view(kGzipHeader, sizeof kGzipHeader));
+        !st)
       return fail(st.take_error());
     return {};
   }
 };
 
 GzEncoder::GzEncoder(UniqueFd file, int level)
-    : GzEncoder(std::move(file), level, std::min(usable_cpu_count(), kMaxThreads)) {}
+    : GzEncoder(std::move(file), level,
+                std::min(usable_cpu_count(), kMaxThreads)) {}
 
-GzEncoder::GzEncoder(UniqueFd file, int level, unsigned threads, size_t block_size)
+GzEncoder::GzEncoder(UniqueFd file, int level, unsigned threads,
+                     size_t block_size)
     : state_(std::make_unique<State>()) {
   State& s = *state_;
   s.file = std::move(file);
@@ -124,7 +130,8 @@ Status GzEncoder::write(std::string_view bytes) {
   State& s = *state_;
   if (s.failure) return *s.failure;
   if (s.finished)
-    return s.fail(Error::fixed(ErrorKind::Other, std::string(kWriteAfterFinishText)));
+    return s.fail(
+        Error::fixed(ErrorKind::Other, std::string(kWriteAfterFinishText)));
   if (auto st = s.ensure_header(); !st) return st;
   if (auto st = s.engine->write(bytes); !st) return s.fail(st.take_error());
   s.length += bytes.size();
@@ -145,7 +152,8 @@ Status GzEncoder::finish_stream() {
     trailer[i] = static_cast<unsigned char>(crc >> (8 * i));
     trailer[4 + i] = static_cast<unsigned char>(length >> (8 * i));
   }
-  if (auto st = write_all(s.file.get(), std::string_view(reinterpret_cast<char*>(trailer), 8));
+  if (auto st = write_all(
+          s.file.get(), std::string_view(reinterpret_cast<char*>(trailer), 8));
       !st)
     return s.fail(st.take_error());
   s.finished = true;

@@ -69,8 +69,8 @@ void compress_job(BlockDeflater& deflater, Job& job) {
   const unsigned char* data = job.in.get() + job.dict_len;
   job.crc = static_cast<uint32_t>(
       crc32(crc32(0L, Z_NULL, 0), data, static_cast<uInt>(job.data_len)));
-  auto produced = deflater.compress({job.in.get(), job.dict_len}, {data, job.data_len},
-                                    job.last, job.out);
+  auto produced = deflater.compress({job.in.get(), job.dict_len},
+                                    {data, job.data_len}, job.last, job.out);
   if (produced) {
     job.out_len = *produced;
     job.error.reset();
@@ -138,8 +138,9 @@ struct ParallelDeflater::State {
     free_jobs.push_back(job);
     if (job->error) return *job->error;
     crc = crc32_combine(crc, job->crc, static_cast<z_off_t>(job->data_len));
-    return write_all(fd, std::string_view(reinterpret_cast<const char*>(job->out.data()),
-                                           job->out_len));
+    return write_all(
+        fd, std::string_view(reinterpret_cast<const char*>(job->out.data()),
+                             job->out_len));
   }
 
   void wait_front() {
@@ -196,9 +197,8 @@ struct ParallelDeflater::State {
   }
 };
 
-Result<std::unique_ptr<ParallelDeflater>> ParallelDeflater::start(int fd, int level,
-                                                                  unsigned threads,
-                                                                  size_t block_size) {
+Result<std::unique_ptr<ParallelDeflater>> ParallelDeflater::start(
+    int fd, int level, unsigned threads, size_t block_size) {
   threads = std::max(threads, 1u);
   auto state = std::make_unique<State>();
   State& s = *state;
@@ -226,10 +226,12 @@ Result<std::unique_ptr<ParallelDeflater>> ParallelDeflater::start(int fd, int le
       break;
     }
   }
-  return std::unique_ptr<ParallelDeflater>(new ParallelDeflater(std::move(state)));
+  return std::unique_ptr<ParallelDeflater>(
+      new ParallelDeflater(std::move(state)));
 }
 
-ParallelDeflater::ParallelDeflater(std::unique_ptr<State> state) : state_(std::move(state)) {}
+ParallelDeflater::ParallelDeflater(std::unique_ptr<State> state)
+    : state_(std::move(state)) {}
 
 ParallelDeflater::~ParallelDeflater() { state_->stop(); }
 
@@ -264,6 +266,8 @@ Status ParallelDeflater::finish() {
   return {};
 }
 
-uint32_t ParallelDeflater::crc() const { return static_cast<uint32_t>(state_->crc); }
+uint32_t ParallelDeflater::crc() const {
+  return static_cast<uint32_t>(state_->crc);
+}
 
 }  // namespace diagpack

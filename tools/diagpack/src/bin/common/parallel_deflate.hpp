@@ -16,7 +16,8 @@ class ParallelDeflater final : public DeflateEngine {
   // Runs with fewer workers when the system refuses to start more. Returns
   // kCompressorSetupText when zlib cannot be set up, or the error of
   // starting the first worker.
-  static Result<std::unique_ptr<ParallelDeflater>> start(int fd, int level, unsigned threads,
+  static Result<std::unique_ptr<ParallelDeflater>> start(int fd, int level,
+                                                         unsigned threads,
                                                          size_t block_size);
   // Stops the workers and joins them; a block being compressed is finished
   // first, queued ones are dropped.

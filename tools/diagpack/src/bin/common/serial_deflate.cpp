@@ -41,7 +41,8 @@ struct SerialDeflater::State {
     if (buffered == 0) return {};
     size_t n = buffered;
     buffered = 0;
-    return write_all(fd, std::string_view(reinterpret_cast<const char*>(out.data()), n));
+    return write_all(
+        fd, std::string_view(reinterpret_cast<const char*>(out.data()), n));
   }
 
   // One deflate call into the (emptied) buffer. Returns zlib's code.
@@ -54,16 +55,19 @@ struct SerialDeflater::State {
   }
 };
 
-Result<std::unique_ptr<SerialDeflater>> SerialDeflater::create(int fd, int level) {
+Result<std::unique_ptr<SerialDeflater>> SerialDeflater::create(int fd,
+                                                               int level) {
   auto state = std::make_unique<State>();
   state->fd = fd;
   std::memset(&state->zs, 0, sizeof state->zs);
-  if (deflateInit2(&state->zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+  if (deflateInit2(&state->zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK)
     return Error::fixed(ErrorKind::Other, std::string(kCompressorSetupText));
   return std::unique_ptr<SerialDeflater>(new SerialDeflater(std::move(state)));
 }
 
-SerialDeflater::SerialDeflater(std::unique_ptr<State> state) : state_(std::move(state)) {}
+SerialDeflater::SerialDeflater(std::unique_ptr<State> state)
+    : state_(std::move(state)) {}
 
 SerialDeflater::~SerialDeflater() { deflateEnd(&state_->zs); }
 
@@ -77,7 +81,8 @@ Status SerialDeflater::write(std::string_view bytes) {
     int rc = s.deflate_step(Z_NO_FLUSH);
     if (rc != Z_OK && rc != Z_BUF_ERROR) return compressor_failed();
     const size_t taken = chunk - s.zs.avail_in;
-    s.crc = crc32(s.crc, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(taken));
+    s.crc = crc32(s.crc, reinterpret_cast<const Bytef*>(bytes.data()),
+                  static_cast<uInt>(taken));
     bytes.remove_prefix(taken);
   }
   return {};
@@ -96,6 +101,8 @@ Status SerialDeflater::finish() {
   return s.dump();
 }
 
-uint32_t SerialDeflater::crc() const { return static_cast<uint32_t>(state_->crc); }
+uint32_t SerialDeflater::crc() const {
+  return static_cast<uint32_t>(state_->crc);
+}
 
 }  // namespace diagpack
