@@ -65,10 +65,19 @@ class OutputDirectoryTest(unittest.TestCase):
             self.assertIn("Logs and config can be found at jce-data.tar.gz", r.out.splitlines())
 
     def test_unset_tmpdir_means_slash_tmp(self):
-        # /tmp of the namespace is the host's /tmp: give the run a private one.
+        # /tmp of the namespace is the host's /tmp: give the run a private
+        # one. The sandbox and the executable may themselves lie below /tmp,
+        # so they are bound back into the private /tmp at their own paths.
         private = os.path.join(self.box.root, "private-tmp")
         os.mkdir(private)
-        r = self.box.run(env={"TMPDIR": None}, pre="mount --bind '%s' /tmp" % private)
+        keep = " ".join("'%s'" % p for p in (self.box.root, os.path.dirname(harness.exe())))
+        pre = "\n".join([
+            "mount --rbind /tmp /mnt",
+            "mount --bind '%s' /tmp" % private,
+            "for p in %s; do case \"$p\" in /tmp/*)" % keep,
+            '  mkdir -p "$p" && mount --bind "/mnt/${p#/tmp/}" "$p";; esac; done',
+        ])
+        r = self.box.run(env={"TMPDIR": None}, pre=pre)
         self.assertEqual(r.status, 0, r)
         self.assertTrue(set(os.listdir(private)) & {"jce-data", "jce-data.tar.gz"})
         if "jce-data.tar.gz" in os.listdir(private):
