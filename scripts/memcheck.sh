@@ -12,8 +12,10 @@ cmake --build "$build" -j"$(nproc)"
 
 valgrind="valgrind --error-exitcode=99 --quiet --trace-children=no"
 echo "memcheck: unit tests"
+# Under valgrind posix_spawn cannot report a failed exec (the child just
+# exits 127), so the test of a missing program is left out here.
 $valgrind --leak-check=full "$build/tools/diagpack/tests/diagpack_unit_tests" \
-  --gtest_brief=1
+  --gtest_brief=1 --gtest_filter=-ChildProcess.MissingProgramIsOsError
 
 echo "memcheck: end-to-end tests"
 cd "$build"
