@@ -142,6 +142,19 @@ class LogDirectoryTest(HostileTestCase):
         self.assertEqual(self.logs_collected(), {})
 
 
+class ReleaseFilesTest(HostileTestCase):
+    def test_fifos_as_release_files_do_not_hold_up_the_run(self):
+        for name in ("os-release", "lsb-release", "system-release"):
+            path = self.box.etc_file(name, "")
+            os.unlink(path)
+            os.mkfifo(path)
+        r = self.box.run(timeout=30)
+        self.assertEqual(r.status, 0, r)
+        report = harness.collected(self.box)["osInfo.txt"].decode()
+        # A FIFO without a writer reads as empty.
+        self.assertEqual(report.splitlines()[1:], ["Version: Linux  ", "System Release: "])
+
+
 class OutputDirectorySwapTest(HostileTestCase):
     def test_output_directory_replaced_by_a_link_is_never_emptied(self):
         """The output directory is moved away during the run and a link to

@@ -28,7 +28,7 @@
 #include "copy_file.hpp"
 
 #include <errno.h>
-#include <fcntl.h>         // open flags, fcntl
+#include <fcntl.h>         // open flags
 #include <sys/sendfile.h>  // sendfile
 #include <sys/stat.h>      // fstat, fchmod
 #include <unistd.h>        // copy_file_range, lseek, ftruncate
@@ -202,12 +202,6 @@ Result<uint64_t> copy_sparse(int in, int out) {
   return end;
 }
 
-Status clear_nonblock(int fd) {
-  int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return Error::os(errno);
-  return {};
-}
-
 bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
 
 }  // namespace
@@ -216,14 +210,13 @@ Result<uint64_t> copy_file(const std::string& src, const std::string& dst) {
   if (has_nul(src) || has_nul(dst)) {
     return Error::fixed(ErrorKind::InvalidInput, std::string(kNulByteText));
   }
-  auto in = open_fd(src, O_RDONLY | O_NONBLOCK);
+  auto in = open_for_reading(src);
   if (!in) return in.take_error();
   struct stat src_st;
   if (::fstat(in->get(), &src_st) != 0) return Error::os(errno);
   if (!S_ISREG(src_st.st_mode)) {
     return Error::fixed(ErrorKind::InvalidInput, std::string(kNotRegularFileText));
   }
-  if (auto st = clear_nonblock(in->get()); !st) return st.take_error();
 
   const mode_t mode = src_st.st_mode & 07777;
   auto out = open_fd(dst, O_WRONLY | O_CREAT | O_TRUNC, mode);

@@ -23,12 +23,8 @@ namespace {
 // The whole file at |path| as text. Opened non-blocking so that a FIFO
 // without a writer reads as empty instead of waiting for one.
 Result<std::string> read_text_file(const std::string& path) {
-  auto fd = open_fd(path, O_RDONLY | O_NONBLOCK);
+  auto fd = open_for_reading(path);
   if (!fd) return fd.take_error();
-  int flags = ::fcntl(fd->get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd->get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    return Error::os(errno);
-  }
   struct stat st;
   size_t size_hint = 0;
   if (::fstat(fd->get(), &st) == 0 && st.st_size > 0) size_hint = static_cast<size_t>(st.st_size);

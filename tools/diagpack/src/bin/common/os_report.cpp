@@ -1,12 +1,11 @@
 #include "os_report.hpp"
 
-#include <fcntl.h>        // O_RDONLY
 #include <sys/utsname.h>  // uname
 
 #include "fd_io.hpp"      // read_some, read_to_end, write_file
 #include "path_ops.hpp"   // join_path
 #include "stages.hpp"     // collect_os_info
-#include "unique_fd.hpp"  // open_fd
+#include "unique_fd.hpp"  // open_for_reading
 #include "utf8.hpp"       // is_valid_utf8, latin1_to_utf8, kStreamNotUtf8Text
 
 namespace diagpack {
@@ -57,7 +56,7 @@ std::string SystemSnapshot::long_os_version() const {
 // (a directory opens but never reads: one EISDIR, then no match).
 std::optional<std::string> find_release_value(const std::string& file,
                                               std::string_view key) {
-  auto fd = open_fd(file, O_RDONLY);
+  auto fd = open_for_reading(file);
   if (!fd) return std::nullopt;
   std::string pending;  // bytes read but not yet cut into a whole line
   char buf[4096];
@@ -94,7 +93,7 @@ Result<std::string> os_report_text(const ReleaseFiles& files) {
   std::string text = "Platform: linux-" + *kernel + "\n";
   text += "Version: " + snapshot.long_os_version() + "\n";
 
-  auto fd = open_fd(files.system_release, O_RDONLY);
+  auto fd = open_for_reading(files.system_release);
   if (!fd) return text;  // missing, unreadable or dangling: no third line
   auto content = read_to_end(fd->get());
   if (!content) return content.take_error();

@@ -38,6 +38,11 @@ class UniqueFd {
 // the errno of the open.
 Result<UniqueFd> open_fd(const std::string& path, int flags, unsigned mode = 0);
 
+// Opens |path| for reading without waiting for a writer when it names a
+// FIFO: O_NONBLOCK for the open, cleared again once it is open, so later
+// reads behave as usual (a FIFO without a writer then reads as empty).
+Result<UniqueFd> open_for_reading(const std::string& path);
+
 // openat(2) likewise.
 Result<UniqueFd> open_fd_at(int dir_fd, const std::string& name, int flags,
                             unsigned mode = 0);
