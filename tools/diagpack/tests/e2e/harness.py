@@ -203,8 +203,8 @@ class Sandbox:
             pre,
             "set +e",
             'prog="$1"; argv0="$2"; shift 2',
-            ('(exec -a "$argv0" "$prog" "$@") %s' if not WRAPPER else
-             '(exec %s "$prog" "$@") %%s' % WRAPPER) % shell_redirect,
+            ('(exec -a "$argv0" "$prog" "$@") ' if not WRAPPER else
+             '(exec ' + WRAPPER + ' "$prog" "$@") ') + shell_redirect,
             "rc=$?",
             "(%s) >'%s/post.log' 2>&1" % (post or ":", self.root),
             "exit $rc",
@@ -219,6 +219,11 @@ class Sandbox:
         proc = subprocess.run(cmd, env=variables,
                               stdin=stdin if stdin is not None else subprocess.DEVNULL,
                               capture_output=True, timeout=timeout)
+        if WRAPPER and b"valgrind: " in proc.stderr:
+            # valgrind keeps its own files in TMPDIR and cannot start where
+            # a test makes that unusable; those cases run in the plain suite.
+            raise unittest.SkipTest("valgrind cannot start here: " +
+                                    proc.stderr.decode(errors="replace").splitlines()[-1])
         return Result(proc)
 
     def post_log(self):
