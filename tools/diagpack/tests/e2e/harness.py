@@ -55,6 +55,13 @@ def main():
     unittest.main(verbosity=2)
 
 
+def skip_under_wrapper(test, why):
+    """Skips |test| when runs go through DIAGPACK_E2E_WRAPPER (valgrind keeps
+    files in TMPDIR and descriptors of its own, which such tests count)."""
+    if WRAPPER:
+        test.skipTest("under %s: %s" % (WRAPPER.split()[0], why))
+
+
 def exe(key="jce"):
     return os.path.abspath(os.path.join(BIN_DIR, "diagpack-" + key))
 
