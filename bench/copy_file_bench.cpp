@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "copy_file.hpp"
+#include "sys/copy_file.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "gz_encoder.hpp"
+#include "archive/gz_encoder.hpp"
 
 int main(int argc, char** argv) {
   using namespace diagpack;

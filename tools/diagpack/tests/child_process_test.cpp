@@ -1,4 +1,4 @@
-#include "child_process.hpp"
+#include "sys/child_process.hpp"
 
 #include <gtest/gtest.h>
 #include <errno.h>

@@ -1,4 +1,4 @@
-#include "colour_choice.hpp"
+#include "cli/colour_choice.hpp"
 
 #include <gtest/gtest.h>
 #include <pty.h>     // openpty
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "unique_fd.hpp"
+#include "sys/unique_fd.hpp"
 
 namespace diagpack {
 namespace {

@@ -1,4 +1,4 @@
-#include "command_line.hpp"
+#include "cli/command_line.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "fd_io.hpp"
-#include "program_name.hpp"
-#include "unique_fd.hpp"
+#include "sys/fd_io.hpp"
+#include "cli/program_name.hpp"
+#include "sys/unique_fd.hpp"
 
 namespace diagpack {
 namespace {

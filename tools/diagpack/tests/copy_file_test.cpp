@@ -1,4 +1,4 @@
-#include "copy_file.hpp"
+#include "sys/copy_file.hpp"
 
 #include <fcntl.h>
 #include <sys/socket.h>

@@ -1,6 +1,6 @@
 // Blocks compressed apart join into one DEFLATE stream, and the dictionary
 // lets a block refer back into the stream before it.
-#include "deflate_block.hpp"
+#include "archive/deflate_block.hpp"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

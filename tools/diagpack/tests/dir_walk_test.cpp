@@ -1,4 +1,4 @@
-#include "dir_walk.hpp"
+#include "archive/dir_walk.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "byte_sink.hpp"
-#include "tar_builder.hpp"
+#include "archive/byte_sink.hpp"
+#include "archive/tar_builder.hpp"
 
 namespace diagpack {
 namespace {

@@ -1,7 +1,7 @@
 // The gzip frame and round trips, for the one-thread encoder (1) and the
 // parallel one (2 and 4 threads): whatever compresses, the frame, the
 // content and the errors are the same.
-#include "gz_encoder.hpp"
+#include "archive/gz_encoder.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

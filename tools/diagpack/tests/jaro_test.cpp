@@ -1,4 +1,4 @@
-#include "jaro.hpp"
+#include "cli/jaro.hpp"
 
 #include <gtest/gtest.h>
 

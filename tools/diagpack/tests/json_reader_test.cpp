@@ -1,4 +1,4 @@
-#include "json_reader.hpp"
+#include "config/json_reader.hpp"
 
 #include <gtest/gtest.h>
 

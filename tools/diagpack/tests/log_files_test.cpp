@@ -1,4 +1,4 @@
-#include "log_files.hpp"
+#include "stages/log_files.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>  // symlink

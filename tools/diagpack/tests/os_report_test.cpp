@@ -1,4 +1,4 @@
-#include "os_report.hpp"
+#include "stages/os_report.hpp"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>       // mkdtemp
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "utf8.hpp"
+#include "base/utf8.hpp"
 
 namespace diagpack {
 namespace {

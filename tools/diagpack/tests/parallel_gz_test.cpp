@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "archive_test_files.hpp"
-#include "cpu_count.hpp"
-#include "gz_encoder.hpp"
+#include "sys/cpu_count.hpp"
+#include "archive/gz_encoder.hpp"
 #include "gz_test_support.hpp"
-#include "tar_builder.hpp"
+#include "archive/tar_builder.hpp"
 
 namespace diagpack {
 namespace {

@@ -1,4 +1,4 @@
-#include "path_ops.hpp"
+#include "base/path_ops.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "remove_tree.hpp"
+#include "sys/remove_tree.hpp"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "tar_builder.hpp"
+#include "archive/tar_builder.hpp"
 
 #include <fcntl.h>
 #include <sys/socket.h>

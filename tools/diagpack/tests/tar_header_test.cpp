@@ -1,4 +1,4 @@
-#include "tar_header.hpp"
+#include "archive/tar_header.hpp"
 
 #include <sys/sysmacros.h>  // makedev
 

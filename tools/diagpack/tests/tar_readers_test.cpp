@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "archive_test_files.hpp"
-#include "gz_encoder.hpp"
-#include "tar_builder.hpp"
+#include "archive/gz_encoder.hpp"
+#include "archive/tar_builder.hpp"
 
 namespace diagpack {
 namespace {

@@ -1,4 +1,4 @@
-#include "utf8.hpp"
+#include "base/utf8.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "vt_filter.hpp"
+#include "cli/vt_filter.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "utf8.hpp"
+#include "base/utf8.hpp"
 
 namespace diagpack {
 namespace {

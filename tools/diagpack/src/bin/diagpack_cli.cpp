@@ -1,7 +1,7 @@
 // Entry point of diagpack-cli: one collection run for component 3 (cli).
 #include <unistd.h>  // environ
 
-#include "common/collection_run.hpp"
+#include "collection_run.hpp"
 
 int main(int argc, char** argv) {
   diagpack::prepare_process();

@@ -1,7 +1,7 @@
 // Entry point of diagpack-dyn: one collection run for component 0 (dyn).
 #include <unistd.h>  // environ
 
-#include "common/collection_run.hpp"
+#include "collection_run.hpp"
 
 int main(int argc, char** argv) {
   diagpack::prepare_process();

@@ -1,7 +1,7 @@
 // Entry point of diagpack-pkcs11: one collection run for component 2 (pkcs11).
 #include <unistd.h>  // environ
 
-#include "common/collection_run.hpp"
+#include "collection_run.hpp"
 
 int main(int argc, char** argv) {
   diagpack::prepare_process();

@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "command_line.hpp"
-#include "utf8.hpp"
-#include "vt_filter.hpp"
+#include "cli/command_line.hpp"
+#include "base/utf8.hpp"
+#include "cli/vt_filter.hpp"
 
 namespace {
 

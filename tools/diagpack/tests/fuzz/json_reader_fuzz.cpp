@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "json_reader.hpp"
+#include "config/json_reader.hpp"
 
 namespace {
 

@@ -19,9 +19,9 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "tar_builder.hpp"
-#include "tar_header.hpp"
-#include "utf8.hpp"
+#include "archive/tar_builder.hpp"
+#include "archive/tar_header.hpp"
+#include "base/utf8.hpp"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "utf8.hpp"
+#include "base/utf8.hpp"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <variant>
 
-#include "archive.hpp"
-#include "command_line.hpp"
-#include "output_dir.hpp"
-#include "stages.hpp"
+#include "stages/archive.hpp"
+#include "cli/command_line.hpp"
+#include "stages/output_dir.hpp"
+#include "stages/stages.hpp"
 
 namespace diagpack {
 

@@ -1,0 +1,108 @@
+#include "archive/dir_walk.hpp"
+
+#include <errno.h>
+#include <fcntl.h>     // O_RDONLY
+#include <sys/stat.h>  // stat, lstat
+
+#include <vector>
+
+#include "sys/dir_stream.hpp"
+#include "sys/unique_fd.hpp"
+
+namespace diagpack {
+
+namespace {
+
+// One pending item: where it is on disk and what its listing said it was.
+struct Item {
+  std::string path;
+  bool is_dir = false;
+  bool is_link = false;
+};
+
+Status stat_following(const std::string& path, struct stat& st) {
+  if (::stat(path.c_str(), &st) != 0) return Error::os(errno);
+  return {};
+}
+
+// "<top>/<path below src_dir>"; "<top>/" for src_dir itself.
+std::string entry_name(std::string_view top_name, const std::string& src_dir,
+                       const std::string& path) {
+  std::string_view rel(path);
+  rel.remove_prefix(src_dir.size());
+  while (!rel.empty() && rel.front() == '/') rel.remove_prefix(1);
+  std::string name(top_name);
+  name += '/';
+  name += rel;
+  return name;
+}
+
+// Pushes one item per entry of the directory at |path|, in listing order.
+// The type comes from the listing, or from lstat when it reports none.
+Status push_children(const std::string& path, std::vector<Item>& stack) {
+  auto listing = open_dir(path);
+  if (!listing) return listing.take_error();
+  for (;;) {
+    auto entry = listing->next();
+    if (!entry) return entry.take_error();
+    if (*entry == nullptr) return {};
+    Item item;
+    item.path = path + "/" + (*entry)->d_name;
+    unsigned char type = (*entry)->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st;
+      if (::lstat(item.path.c_str(), &st) != 0) return Error::os(errno);
+      type = IFTODT(st.st_mode);
+    }
+    item.is_dir = type == DT_DIR;
+    item.is_link = type == DT_LNK;
+    stack.push_back(std::move(item));
+  }
+}
+
+bool is_link_to_dir(const Item& item) {
+  struct stat st;
+  return item.is_link && ::stat(item.path.c_str(), &st) == 0 &&
+         S_ISDIR(st.st_mode);
+}
+
+Status append_directory(Builder& builder, const std::string& name,
+                        const Item& item, std::vector<Item>& stack) {
+  Status listed = push_children(item.path, stack);
+  if (!listed) return listed;
+  struct stat st;
+  Status got = stat_following(item.path, st);
+  if (!got) return got;
+  return builder.append_directory_entry(name, st);
+}
+
+Status append_other(Builder& builder, const std::string& name,
+                    const Item& item) {
+  struct stat st;
+  Status got = stat_following(item.path, st);
+  if (!got) return got;
+  if (!S_ISREG(st.st_mode)) return builder.append_special(name, st);
+  auto file = open_fd(item.path, O_RDONLY);
+  if (!file) return file.take_error();
+  return builder.append_file(name, file->get());
+}
+
+}  // namespace
+
+Status append_dir_all(Builder& builder, std::string_view top_name,
+                      const std::string& src_dir) {
+  std::vector<Item> stack;
+  stack.push_back(Item{src_dir, true, false});
+  while (!stack.empty()) {
+    Item item = std::move(stack.back());
+    stack.pop_back();
+    const std::string name = entry_name(top_name, src_dir, item.path);
+    Status status = item.is_dir || is_link_to_dir(item)
+                        ? append_directory(builder, name, item, stack)
+                        : append_other(builder, name, item);
+    if (!status) return status;
+  }
+  return {};
+}
+
+}  // namespace diagpack

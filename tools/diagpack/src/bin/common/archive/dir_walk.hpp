@@ -1,0 +1,30 @@
+// The walk that puts the output directory into the archive.
+//
+// Pending items sit on a last-in, first-out stack, starting with the source
+// directory itself. Taking an item off the stack either lists it (a
+// directory, or a link to one: its children are pushed in listing order,
+// then its own entry is written) or stores it (anything else, with links
+// followed). So the top directory's entry comes first, each directory's
+// entry comes before its contents, the contents of one directory appear in
+// the reverse of the listing order, and subdirectories are walked depth
+// first. Nothing is sorted, and no entry is ever stored as a link.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/result.hpp"
+#include "archive/tar_builder.hpp"
+
+namespace diagpack {
+
+// Appends |src_dir| and everything below it to |builder|. Entry names are
+// |top_name| joined with the path below |src_dir|: "jce-data/" for the
+// directory itself, "jce-data/logs/a.log" below it. Returns the first
+// error: a listing, type, status or open error (a dangling link fails with
+// ENOENT, a link loop with ELOOP) or the Builder's error, which names the
+// entry for sockets and unknown types.
+Status append_dir_all(Builder& builder, std::string_view top_name,
+                      const std::string& src_dir);
+
+}  // namespace diagpack

@@ -1,0 +1,45 @@
+// Builder: the GNU tar writer. Turns entries into 512-byte blocks and
+// writes them into a ByteSink (the GzEncoder in a run).
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string_view>
+
+#include "archive/byte_sink.hpp"
+#include "base/result.hpp"
+
+namespace diagpack {
+
+class Builder {
+ public:
+  // Writes into |sink|, which must outlive the Builder. Writes nothing yet.
+  explicit Builder(ByteSink& sink);
+  // Ends the archive if that was not done, ignoring its error.
+  ~Builder();
+  Builder(const Builder&) = delete;
+  Builder& operator=(const Builder&) = delete;
+
+  // A directory entry (typeflag '5') with the status |st|, preceded by a
+  // long-name entry when |name| does not fit the header.
+  Status append_directory_entry(std::string_view name, const struct stat& st);
+
+  // A regular file read from |fd| (open for reading, at its start): kind
+  // '0', or 'S' when the file has holes. Returns the status error, a read
+  // or sink error, or one of the hole-map inconsistency texts.
+  Status append_file(std::string_view name, int fd);
+
+  // A FIFO or device entry from |st|. A socket gives
+  // "<name>: socket can not be archived", any other type
+  // "<name> has unknown file type"; nothing is written then.
+  Status append_special(std::string_view name, const struct stat& st);
+
+  // Writes the end marker (two zero blocks) the first time it is called.
+  Status end_archive();
+
+ private:
+  ByteSink& sink_;
+  bool ended_ = false;
+};
+
+}  // namespace diagpack

@@ -1,0 +1,79 @@
+// Jaro's metric: with m matching characters (each matched once, within the
+// window) and t half the number of matched characters that are out of
+// order, the similarity is (m/|a| + m/|b| + (m - t)/m) / 3, or 0 when
+// nothing matches.
+#include "cli/jaro.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "base/utf8.hpp"  // utf8_lossy
+
+namespace diagpack {
+
+namespace {
+
+// The code points of valid UTF-8 |text|.
+std::u32string code_points(std::string_view text) {
+  std::u32string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    size_t extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    char32_t c = extra == 0   ? lead
+                 : extra == 1 ? (lead & 0x1F)
+                 : extra == 2 ? (lead & 0x0F)
+                              : (lead & 0x07);
+    for (size_t k = 1; k <= extra && i + k < text.size(); ++k)
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    out.push_back(c);
+    i += extra + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+double jaro_similarity(std::string_view a_bytes, std::string_view b_bytes) {
+  const std::u32string a = code_points(utf8_lossy(a_bytes));
+  const std::u32string b = code_points(utf8_lossy(b_bytes));
+  if (a.empty() && b.empty()) return 1.0;
+  if (a.empty() || b.empty()) return 0.0;
+
+  const size_t longer = std::max(a.size(), b.size());
+  const size_t window = longer / 2 >= 1 ? longer / 2 - 1 : 0;
+
+  std::vector<bool> a_matched(a.size(), false);
+  std::vector<bool> b_matched(b.size(), false);
+  size_t matches = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const size_t lo = i >= window ? i - window : 0;
+    const size_t hi = std::min(b.size(), i + window + 1);
+    for (size_t j = lo; j < hi; ++j) {
+      if (b_matched[j] || a[i] != b[j]) continue;
+      a_matched[i] = b_matched[j] = true;
+      ++matches;
+      break;
+    }
+  }
+  if (matches == 0) return 0.0;
+
+  // Walk both matched sequences in order and count the pairs that differ.
+  size_t out_of_order = 0;
+  size_t j = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!a_matched[i]) continue;
+    while (!b_matched[j]) ++j;
+    if (a[i] != b[j]) ++out_of_order;
+    ++j;
+  }
+  const double m = static_cast<double>(matches);
+  const double t = static_cast<double>(out_of_order) / 2.0;
+  return (m / static_cast<double>(a.size()) +
+          m / static_cast<double>(b.size()) + (m - t) / m) /
+         3.0;
+}
+
+}  // namespace diagpack

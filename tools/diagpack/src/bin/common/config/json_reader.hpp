@@ -1,0 +1,35 @@
+// The reader of component configuration documents: strict RFC 8259 JSON,
+// with the messages and fault positions that operators see.
+//
+// A fault is reported where the reader stopped: just past the first byte it
+// could not accept, or at the end of the text when the text ends early. The
+// line is 1 plus the line feeds before that point, the column the bytes
+// between the last of those line feeds (or the start) and that point. So
+// "{}{}" fails with "trailing characters at line 1 column 3", and a raw line
+// feed inside a string is reported at column 0 of the next line.
+#pragma once
+
+#include <string_view>
+
+#include "config/json_value.hpp"
+#include "base/result.hpp"
+
+namespace diagpack {
+
+// Arrays and objects nest at most this deep, the outermost being level 1.
+inline constexpr int kJsonMaxDepth = 127;
+
+// Parses the whole of |text| as one JSON value, with whitespace (space, tab,
+// line feed, carriage return) allowed around it. Bytes above 0x7F inside
+// strings are kept as they are; the caller checks that the text is UTF-8.
+// Returns the value, or an Error whose text() is "<message> at line L
+// column C" and whose kind() is UnexpectedEof for the four "EOF while
+// parsing ..." messages and InvalidData for all others.
+//
+// Integers that fit 64 bits are kept as uint64 (not negative) or int64
+// (negative); every other number is a double. A number too large for a
+// double fails with "number out of range"; one too small becomes zero.
+// Recursion is bounded by kJsonMaxDepth and memory is linear in the text.
+Result<JsonValue> parse_json(std::string_view text);
+
+}  // namespace diagpack

@@ -1,0 +1,43 @@
+#include "stages/output_dir.hpp"
+
+#include <errno.h>
+#include <sys/stat.h>  // stat, mkdir
+
+#include "base/error.hpp"
+#include "base/path_ops.hpp"
+#include "base/utf8.hpp"
+
+namespace diagpack {
+
+std::string OutputPathError::display() const {
+  switch (variant) {
+    case Variant::AlreadyExists:
+      return "Output directory " + utf8_lossy(path) + " already exists.";
+    case Variant::CreateFailed:
+      return "Failed to create output directory " + utf8_lossy(path) +
+             " due to: " + os_error_text(os_code) + ".";
+    case Variant::Conversion:
+      break;
+  }
+  return "Failed to create output directory due to conversion issues.";
+}
+
+std::string temp_dir(const Environment& env) {
+  auto tmp = env.get("TMPDIR");
+  return tmp ? std::string(*tmp) : std::string("/tmp");
+}
+
+std::variant<std::string, OutputPathError> prepare_output_dir(
+    const ComponentInfo& info, const Environment& env) {
+  std::string path = join_path(temp_dir(env), info.output_dir_name);
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0)
+    return OutputPathError{OutputPathError::Variant::AlreadyExists, path, 0};
+  if (::mkdir(path.c_str(), 0777) != 0)
+    return OutputPathError{OutputPathError::Variant::CreateFailed, path, errno};
+  if (!is_valid_utf8(path))
+    return OutputPathError{OutputPathError::Variant::Conversion, {}, 0};
+  return path;
+}
+
+}  // namespace diagpack

@@ -1,0 +1,53 @@
+#include "stages/package_info.hpp"
+
+#include "sys/child_process.hpp"  // run_child, exited_zero
+#include "sys/fd_io.hpp"          // write_file
+#include "stages/os_report.hpp"      // SystemSnapshot
+#include "base/path_ops.hpp"       // join_path
+#include "stages/stages.hpp"         // collect_package_info
+#include "base/utf8.hpp"           // find_utf8_fault, utf8_fault_text
+
+namespace diagpack {
+
+namespace {
+
+constexpr std::string_view kReportSuffix = "PackageInfo.txt";
+
+}  // namespace
+
+PackageQuery choose_package_query(std::string_view long_os_version,
+                                  std::string_view package_name) {
+  std::string package(package_name);
+  if (long_os_version.find("Ubuntu") != std::string_view::npos)
+    return {{"dpkg-query", "-s", package}, true};
+  return {{"rpm", "-qi", package}, false};
+}
+
+std::string package_report_path(const std::string& out_dir,
+                                const ComponentInfo& info) {
+  return join_path(out_dir, std::string(info.key) + std::string(kReportSuffix));
+}
+
+Status write_package_report(const std::string& report_path,
+                            const PackageQuery& query,
+                            std::string_view package_name) {
+  auto result = run_child(query.argv);
+  if (!result) return result.take_error();
+  if (query.check_status && !exited_zero(result->wait_status))
+    return Error::fixed(ErrorKind::Other,
+                        std::string(kDpkgQueryFailedText) + std::string(package_name));
+  if (auto fault = find_utf8_fault(result->out))
+    return Error::fixed(ErrorKind::Other, utf8_fault_text(*fault));
+  return write_file(report_path, result->out);
+}
+
+Status collect_package_info(const std::string& out_dir,
+                            const ComponentInfo& info) {
+  const std::string report_path = package_report_path(out_dir, info);
+  const std::string os_version = SystemSnapshot().long_os_version();
+  return write_package_report(
+      report_path, choose_package_query(os_version, info.package_name),
+      info.package_name);
+}
+
+}  // namespace diagpack

@@ -1,0 +1,45 @@
+// The package details stage: asks the host's package manager about the
+// component's package and saves its answer, byte for byte, as
+// <key>PackageInfo.txt. Ubuntu hosts are asked with dpkg-query, whose exit
+// status must be zero; every other host with rpm, whose status is ignored.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "stages/component.hpp"
+#include "base/result.hpp"
+
+namespace diagpack {
+
+// Followed by the package name: dpkg-query ended with a non-zero status.
+inline constexpr std::string_view kDpkgQueryFailedText =
+    "dpkg-query failed for package: ";
+
+// One package query: the command line and whether its status is examined.
+struct PackageQuery {
+  std::vector<std::string> argv;
+  bool check_status = false;
+};
+
+// {"dpkg-query", "-s", package} with the status checked when
+// |long_os_version| contains "Ubuntu" (case-sensitive), else
+// {"rpm", "-qi", package} with the status ignored.
+PackageQuery choose_package_query(std::string_view long_os_version,
+                                  std::string_view package_name);
+
+// <out_dir>/<key>PackageInfo.txt.
+std::string package_report_path(const std::string& out_dir,
+                                const ComponentInfo& info);
+
+// Runs |query| and writes its standard output to |report_path| in one go.
+// Errors, with nothing written: the OS error of starting or waiting for the
+// program; kDpkgQueryFailedText + |package_name| for a checked query that did
+// not exit with 0; the utf8_fault_text of standard output that is not UTF-8.
+// Then the error of the write, if any. Standard error is discarded.
+Status write_package_report(const std::string& report_path,
+                            const PackageQuery& query,
+                            std::string_view package_name);
+
+}  // namespace diagpack

@@ -1,0 +1,27 @@
+// The four collection stages. Each takes the output directory path and the
+// component row, writes only inside the output directory, prints nothing,
+// and returns success or one error for the driver to report.
+#pragma once
+
+#include <string>
+
+#include "stages/component.hpp"
+#include "base/result.hpp"
+
+namespace diagpack {
+
+// osInfo.txt: platform, long OS version, /etc/system-release.
+Status collect_os_info(const std::string& out_dir, const ComponentInfo& info);
+
+// A copy of the component's configuration file.
+Status collect_config_files(const std::string& out_dir,
+                            const ComponentInfo& info);
+
+// Copies of the log files that the configuration file points at.
+Status collect_log_files(const std::string& out_dir, const ComponentInfo& info);
+
+// <key>PackageInfo.txt from dpkg-query or rpm.
+Status collect_package_info(const std::string& out_dir,
+                            const ComponentInfo& info);
+
+}  // namespace diagpack

@@ -1,0 +1,199 @@
+#include "sys/child_process.hpp"
+
+#include <errno.h>
+#include <fcntl.h>     // O_RDONLY, O_CLOEXEC, F_DUPFD_CLOEXEC
+#include <poll.h>      // poll
+#include <signal.h>    // kill, sigset_t
+#include <spawn.h>     // posix_spawnp and its attributes and file actions
+#include <sys/wait.h>  // waitpid, WIFEXITED
+#include <unistd.h>    // pipe2, environ
+
+#include <utility>  // std::exchange
+
+#include "sys/fd_io.hpp"  // read_some
+
+namespace diagpack {
+
+namespace {
+
+// The file actions and attributes of one spawn, destroyed when it is done.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    actions_ok_ = ::posix_spawn_file_actions_init(&actions_) == 0;
+    attr_ok_ = ::posix_spawnattr_init(&attr_) == 0;
+  }
+  ~SpawnSetup() {
+    if (actions_ok_) ::posix_spawn_file_actions_destroy(&actions_);
+    if (attr_ok_) ::posix_spawnattr_destroy(&attr_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  // Puts |stdin_fd|, |stdout_fd| and |stderr_fd| on 0, 1 and 2 of the child
+  // and closes every descriptor above them, with an empty signal mask and SIGPIPE back at its default (this process
+  // ignores it). Returns 0 or an errno value.
+  int prepare(int stdin_fd, int stdout_fd, int stderr_fd) {
+    if (!actions_ok_ || !attr_ok_) return ENOMEM;
+    const int moves[3][2] = {{stdin_fd, 0}, {stdout_fd, 1}, {stderr_fd, 2}};
+    for (const auto& m : moves)
+      if (int rc = ::posix_spawn_file_actions_adddup2(&actions_, m[0], m[1]))
+        return rc;
+    // Our own descriptors are close-on-exec; this also keeps from the child
+    // any descriptor that whoever started us left open.
+    if (int rc = ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3)) return rc;
+    sigset_t none, pipe_only;
+    sigemptyset(&none);
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    if (int rc = ::posix_spawnattr_setsigmask(&attr_, &none)) return rc;
+    if (int rc = ::posix_spawnattr_setsigdefault(&attr_, &pipe_only)) return rc;
+    return ::posix_spawnattr_setflags(&attr_,
+                                      POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+  const posix_spawnattr_t* attr() const { return &attr_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attr_;
+  bool actions_ok_ = false;
+  bool attr_ok_ = false;
+};
+
+// Moves |fd| to a number above 2, so that putting the child's descriptors
+// on 0, 1 and 2 in turn can never overwrite one still to be moved (a parent
+// started with a standard descriptor closed hands those numbers out).
+Status lift_above_stdio(UniqueFd& fd) {
+  if (fd.get() > 2) return {};
+  int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 3);
+  if (moved < 0) return Error::os(errno);
+  fd.reset(moved);
+  return {};
+}
+
+struct Pipe {
+  UniqueFd read;
+  UniqueFd write;
+};
+
+// A pipe with close-on-exec on both ends, both above 2.
+Result<Pipe> make_pipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return Error::os(errno);
+  Pipe p{UniqueFd(fds[0]), UniqueFd(fds[1])};
+  if (auto st = lift_above_stdio(p.read); !st) return st.take_error();
+  if (auto st = lift_above_stdio(p.write); !st) return st.take_error();
+  return p;
+}
+
+// waitpid(pid) retried on EINTR. Returns the wait status or the error.
+Result<int> wait_for(pid_t pid) {
+  for (;;) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) == pid) return status;
+    if (errno != EINTR) return Error::os(errno);
+  }
+}
+
+}  // namespace
+
+bool exited_zero(int wait_status) {
+  return WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0;
+}
+
+Result<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv) {
+  auto dev_null = open_fd("/dev/null", O_RDONLY);
+  if (!dev_null) return dev_null.take_error();
+  if (auto st = lift_above_stdio(*dev_null); !st) return st.take_error();
+  auto out = make_pipe();
+  if (!out) return out.take_error();
+  auto err = make_pipe();
+  if (!err) return err.take_error();
+
+  SpawnSetup setup;
+  if (int rc = setup.prepare(dev_null->get(), out->write.get(), err->write.get()))
+    return Error::os(rc);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  // posix_spawnp reports a failed exec (ENOENT, EACCES, ...) as its result.
+  pid_t pid = -1;
+  if (int rc = ::posix_spawnp(&pid, args[0], setup.actions(), setup.attr(),
+                              args.data(), environ))
+    return Error::os(rc);
+  // Our copies of the write ends close on return: each pipe then reaches end
+  // of file when the child (and whatever it started) closes its end.
+  return ChildProcess(pid, std::move(out->read), std::move(err->read));
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      out_(std::move(other.out_)),
+      err_(std::move(other.err_)) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    abandon();
+    pid_ = std::exchange(other.pid_, -1);
+    out_ = std::move(other.out_);
+    err_ = std::move(other.err_);
+  }
+  return *this;
+}
+
+ChildProcess::~ChildProcess() { abandon(); }
+
+void ChildProcess::abandon() {
+  out_.reset();
+  err_.reset();
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  (void)wait_for(pid_);  // nothing more can be done if this fails
+  pid_ = -1;
+}
+
+Result<ChildOutput> ChildProcess::finish() {
+  ChildOutput result;
+  UniqueFd* fds[2] = {&out_, &err_};
+  std::string* sinks[2] = {&result.out, &result.err};
+  char buf[65536];
+  while (out_.valid() || err_.valid()) {
+    pollfd polled[2];
+    int which[2];
+    nfds_t count = 0;
+    for (int i = 0; i < 2; ++i) {
+      if (!fds[i]->valid()) continue;
+      polled[count] = pollfd{fds[i]->get(), POLLIN, 0};
+      which[count++] = i;
+    }
+    if (::poll(polled, count, -1) < 0) {
+      if (errno == EINTR) continue;
+      return Error::os(errno);
+    }
+    for (nfds_t k = 0; k < count; ++k) {
+      if (polled[k].revents == 0) continue;
+      int i = which[k];
+      auto n = read_some(fds[i]->get(), buf, sizeof buf);
+      if (!n) return n.take_error();
+      if (*n == 0)
+        fds[i]->reset();  // end of file on this stream
+      else
+        sinks[i]->append(buf, *n);
+    }
+  }
+  // Whatever waitpid answers, the pid is no longer ours to kill or wait for.
+  auto status = wait_for(std::exchange(pid_, -1));
+  if (!status) return status.take_error();
+  result.wait_status = *status;
+  return result;
+}
+
+Result<ChildOutput> run_child(const std::vector<std::string>& argv) {
+  auto child = ChildProcess::start(argv);
+  if (!child) return child.take_error();
+  return child->finish();
+}
+
+}  // namespace diagpack

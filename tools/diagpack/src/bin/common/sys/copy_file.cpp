@@ -1,0 +1,246 @@
+// How a file is copied.
+//
+// The source is opened non-blocking, so that a FIFO at the source path
+// cannot hold up the run waiting for a writer, and its type is tested on the
+// open descriptor: only a regular file is copied, and nothing is created for
+// anything else. The destination is created with the source's mode and then
+// fchmod-ed to exactly those bits, since the umask narrows the mode given to
+// open(2).
+//
+// The bytes move in regions. A source without holes is one region, from
+// offset 0 to the end of file as the copy finds it, so a log that grows
+// while it is copied is taken as far as it has been written. A sparse source
+// (SEEK_HOLE finds a hole before its end) is walked with SEEK_DATA and
+// SEEK_HOLE; each data region is copied to the same offset of the
+// destination, the holes are never written, and ftruncate() gives the copy
+// the source's length at the end, so a 40 GiB file with a few megabytes of
+// data costs a few megabytes of I/O and of disk.
+//
+// Each region is copied by the kernel where it can: copy_file_range(2),
+// else sendfile(2), else a read/write loop through an 8 KiB buffer. Once a
+// facility reports that it does not support these files, the copy stays
+// with the next one for the rest of the file. A kernel copy that moves no
+// bytes is not trusted to mean end of file (some pseudo-file systems copy
+// nothing without saying why), so the rest of that region is left to
+// read(2). A source that reports a size of zero, as /proc files do, is
+// copied by the read/write loop until read(2) returns end of file.
+
+#include "sys/copy_file.hpp"
+
+#include <errno.h>
+#include <fcntl.h>         // open flags
+#include <sys/sendfile.h>  // sendfile
+#include <sys/stat.h>      // fstat, fchmod
+#include <unistd.h>        // copy_file_range, lseek, ftruncate
+
+#include <algorithm>
+#include <optional>
+
+#include "sys/fd_io.hpp"
+#include "base/path_ops.hpp"
+#include "sys/unique_fd.hpp"
+
+namespace diagpack {
+
+namespace {
+
+constexpr size_t kBufferSize = 8192;
+// The most one kernel copy call is asked to move; sendfile moves at most
+// 0x7ffff000 bytes per call anyway.
+constexpr size_t kKernelChunk = size_t{1} << 30;
+
+// Errors by which copy_file_range says it cannot copy between these files.
+bool file_range_unsupported(int err) {
+  return err == ENOSYS || err == EXDEV || err == EINVAL || err == EOPNOTSUPP ||
+         err == EPERM || err == ETXTBSY;
+}
+
+// Errors by which sendfile says it cannot copy between these files.
+bool send_file_unsupported(int err) {
+  return err == ENOSYS || err == EINVAL || err == EOPNOTSUPP;
+}
+
+Status seek_to(int fd, uint64_t pos) {
+  if (::lseek(fd, static_cast<off_t>(pos), SEEK_SET) < 0) return Error::os(errno);
+  return {};
+}
+
+// Copies from the current positions of |in| and |out| until |limit| bytes
+// have moved or read(2) reports end of file. Returns the bytes copied.
+Result<uint64_t> read_write_copy(int in, int out, std::optional<uint64_t> limit) {
+  char buf[kBufferSize];
+  uint64_t done = 0;
+  while (!limit || done < *limit) {
+    size_t want = limit ? static_cast<size_t>(std::min<uint64_t>(*limit - done, sizeof buf))
+                        : sizeof buf;
+    auto got = read_some(in, buf, want);
+    if (!got) return got.take_error();
+    if (*got == 0) break;
+    if (auto st = write_all(out, std::string_view(buf, *got)); !st) return st.take_error();
+    done += *got;
+  }
+  return done;
+}
+
+// Copies byte ranges between two descriptors at equal offsets, falling from
+// copy_file_range to sendfile to read/write as the kernel refuses.
+class RegionCopier {
+ public:
+  RegionCopier(int in, int out) : in_(in), out_(out) {}
+
+  // Copies [offset, offset + length) or, without a length, from |offset| to
+  // end of file. Returns the bytes copied, fewer than |length| only when the
+  // file ended early.
+  Result<uint64_t> copy(uint64_t offset, std::optional<uint64_t> length) {
+    uint64_t done = 0;
+    while (!length || done < *length) {
+      const uint64_t pos = offset + done;
+      const std::optional<uint64_t> rest =
+          length ? std::optional<uint64_t>(*length - done) : std::nullopt;
+      if (method_ == Method::kReadWrite) return finish_by_reading(pos, rest, done);
+      const size_t want =
+          static_cast<size_t>(std::min<uint64_t>(rest.value_or(kKernelChunk), kKernelChunk));
+      auto moved = method_ == Method::kFileRange ? file_range(pos, want) : send_file(pos, want);
+      if (!moved) return moved.take_error();
+      if (*moved == 0) {
+        if (fell_back_) { fell_back_ = false; continue; }
+        return finish_by_reading(pos, rest, done);
+      }
+      done += *moved;
+    }
+    return done;
+  }
+
+ private:
+  enum class Method { kFileRange, kSendFile, kReadWrite };
+
+  // One copy_file_range call; 0 also when the method was just given up
+  // (fell_back_ set).
+  Result<uint64_t> file_range(uint64_t pos, size_t want) {
+    for (;;) {
+      loff_t in_off = static_cast<loff_t>(pos);
+      loff_t out_off = in_off;
+      ssize_t n = ::copy_file_range(in_, &in_off, out_, &out_off, want, 0);
+      if (n >= 0) return static_cast<uint64_t>(n);
+      if (errno == EINTR) continue;
+      if (!file_range_unsupported(errno)) return Error::os(errno);
+      return fall_back(Method::kSendFile);
+    }
+  }
+
+  // One sendfile call, which writes at the destination's file position.
+  Result<uint64_t> send_file(uint64_t pos, size_t want) {
+    if (auto st = seek_to(out_, pos); !st) return st.take_error();
+    for (;;) {
+      off_t in_off = static_cast<off_t>(pos);
+      ssize_t n = ::sendfile(out_, in_, &in_off, want);
+      if (n >= 0) return static_cast<uint64_t>(n);
+      if (errno == EINTR) continue;
+      if (!send_file_unsupported(errno)) return Error::os(errno);
+      return fall_back(Method::kReadWrite);
+    }
+  }
+
+  Result<uint64_t> fall_back(Method next) {
+    method_ = next;
+    fell_back_ = true;
+    return uint64_t{0};
+  }
+
+  Result<uint64_t> finish_by_reading(uint64_t pos, std::optional<uint64_t> rest,
+                                     uint64_t done) {
+    if (auto st = seek_to(in_, pos); !st) return st.take_error();
+    if (auto st = seek_to(out_, pos); !st) return st.take_error();
+    auto n = read_write_copy(in_, out_, rest);
+    if (!n) return n.take_error();
+    return done + *n;
+  }
+
+  int in_;
+  int out_;
+  Method method_ = Method::kFileRange;
+  bool fell_back_ = false;
+};
+
+// Whether the source has a hole before its end. File systems without
+// SEEK_HOLE report none.
+bool has_holes(int fd, off_t size) {
+  off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+  return hole >= 0 && hole < size;
+}
+
+// Copies only the data regions of |in| and sets the copy's length to the
+// source's, so the holes stay holes. Returns that length.
+Result<uint64_t> copy_sparse(int in, int out) {
+  RegionCopier copier(in, out);
+  uint64_t end = 0;
+  off_t pos = 0;
+  for (;;) {
+    off_t data = ::lseek(in, pos, SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO) break;  // no data after |pos|
+      return Error::os(errno);
+    }
+    off_t hole = ::lseek(in, data, SEEK_HOLE);
+    if (hole < 0) {
+      if (errno == ENXIO) break;  // the file shrank under us
+      return Error::os(errno);
+    }
+    const uint64_t length = static_cast<uint64_t>(hole - data);
+    auto n = copier.copy(static_cast<uint64_t>(data), length);
+    if (!n) return n.take_error();
+    end = std::max(end, static_cast<uint64_t>(data) + *n);
+    if (*n < length) break;  // end of file came early
+    pos = hole;
+  }
+  struct stat st;
+  if (::fstat(in, &st) != 0) return Error::os(errno);
+  end = std::max(end, static_cast<uint64_t>(st.st_size));
+  while (::ftruncate(out, static_cast<off_t>(end)) != 0) {
+    if (errno != EINTR) return Error::os(errno);
+  }
+  return end;
+}
+
+bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+}  // namespace
+
+Result<uint64_t> copy_file(const std::string& src, const std::string& dst) {
+  if (has_nul(src) || has_nul(dst)) {
+    return Error::fixed(ErrorKind::InvalidInput, std::string(kNulByteText));
+  }
+  auto in = open_for_reading(src);
+  if (!in) return in.take_error();
+  struct stat src_st;
+  if (::fstat(in->get(), &src_st) != 0) return Error::os(errno);
+  if (!S_ISREG(src_st.st_mode)) {
+    return Error::fixed(ErrorKind::InvalidInput, std::string(kNotRegularFileText));
+  }
+
+  const mode_t mode = src_st.st_mode & 07777;
+  auto out = open_fd(dst, O_WRONLY | O_CREAT | O_TRUNC, mode);
+  if (!out) return out.take_error();
+  struct stat dst_st;
+  if (::fstat(out->get(), &dst_st) != 0) return Error::os(errno);
+  const bool dst_regular = S_ISREG(dst_st.st_mode);
+  if (dst_regular) {
+    while (::fchmod(out->get(), mode) != 0) {
+      if (errno != EINTR) return Error::os(errno);
+    }
+  }
+
+  Result<uint64_t> copied = uint64_t{0};
+  if (src_st.st_size == 0) {
+    copied = read_write_copy(in->get(), out->get(), std::nullopt);
+  } else if (dst_regular && has_holes(in->get(), src_st.st_size)) {
+    copied = copy_sparse(in->get(), out->get());
+  } else {
+    copied = RegionCopier(in->get(), out->get()).copy(0, std::nullopt);
+  }
+  if (!copied) return copied;
+  if (auto st = out->close_checked(); !st) return st.take_error();
+  return copied;
+}
+
+}  // namespace diagpack

@@ -1,0 +1,31 @@
+// copy_file: one file copied byte for byte, as the configuration and log
+// collectors store them. The copy takes the source's permission bits but
+// not its owner, times or extended attributes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/result.hpp"
+
+namespace diagpack {
+
+// The error of a source that is a directory, a FIFO, a device or a socket.
+inline constexpr std::string_view kNotRegularFileText =
+    "the source path is neither a regular file nor a symlink to a regular file";
+
+// Copies the regular file at |src| (links followed) to |dst|, which is
+// created or truncated and then given exactly the source's twelve low mode
+// bits, whatever the umask. Holes in the source stay holes in the copy.
+// Returns the length of the copy, or:
+//   - the OS error of opening or querying the source (nothing created);
+//   - kNotRegularFileText, kind InvalidInput, for any other file type
+//     (nothing created; a FIFO never blocks the open);
+//   - kNulByteText when a path holds a zero byte;
+//   - the OS error of creating, querying or fchmod-ing |dst|;
+//   - the first read or write error, or kWriteZeroText, during the copy
+//     (|dst| then stays as far as it was written).
+Result<uint64_t> copy_file(const std::string& src, const std::string& dst);
+
+}  // namespace diagpack
