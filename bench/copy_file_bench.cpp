@@ -13,12 +13,13 @@ int main(int argc, char** argv) {
   }
   const auto start = std::chrono::steady_clock::now();
   auto copied = diagpack::copy_file(argv[1], argv[2]);
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  const std::chrono::duration<double> took =
+      std::chrono::steady_clock::now() - start;
   if (!copied) {
     std::fprintf(stderr, "copy_file: %s\n", copied.error().text().c_str());
     return 1;
   }
-  std::printf("copied %llu bytes in %.3f s\n", static_cast<unsigned long long>(*copied),
-              took.count());
+  std::printf("copied %llu bytes in %.3f s\n",
+              static_cast<unsigned long long>(*copied), took.count());
   return 0;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>  // mkdtemp, getenv
 #include <unistd.h>
 
@@ -10,15 +11,14 @@
 #include <string>
 #include <string_view>
 
-#include <gtest/gtest.h>
-
 namespace diagpack::test {
 
 class ScratchDir {
  public:
   ScratchDir() {
     const char* tmp = ::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/diagpack-tar-XXXXXX";
+    std::string pattern =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/diagpack-tar-XXXXXX";
     if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
   ~ScratchDir() {
@@ -29,14 +29,17 @@ class ScratchDir {
   ScratchDir& operator=(const ScratchDir&) = delete;
 
   const std::string& path() const { return path_; }
-  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
+  std::string file(std::string_view name) const {
+    return path_ + "/" + std::string(name);
+  }
 
  private:
   std::string path_;
 };
 
 // Writes |bytes| at |offset| of |path|, creating the file (mode 0644).
-inline void pwrite_file(const std::string& path, std::string_view bytes, off_t offset = 0) {
+inline void pwrite_file(const std::string& path, std::string_view bytes,
+                        off_t offset = 0) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0) << path;
   ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), offset),
@@ -50,7 +53,8 @@ inline std::string read_whole(const std::string& path) {
   if (fd < 0) return out;
   char buf[65536];
   ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  while ((n = ::read(fd, buf, sizeof buf)) > 0)
+    out.append(buf, static_cast<size_t>(n));
   ::close(fd);
   return out;
 }

@@ -1,7 +1,7 @@
 #include "sys/child_process.hpp"
 
-#include <gtest/gtest.h>
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>  // usleep
@@ -32,14 +32,17 @@ TEST(ChildProcess, PassesArgumentsWithoutShell) {
 }
 
 TEST(ChildProcess, FloodOnEitherStreamCompletes) {
-  auto r = run_sh("head -c 3000000 /dev/zero >&2; head -c 2000000 /dev/zero; echo done >&2");
+  auto r = run_sh(
+      "head -c 3000000 /dev/zero >&2; head -c 2000000 /dev/zero; echo done "
+      ">&2");
   EXPECT_EQ(r.err.size(), 3000005u);
   EXPECT_EQ(r.out.size(), 2000000u);
   EXPECT_TRUE(r.err.ends_with("done\n"));
 }
 
 TEST(ChildProcess, StdinIsReadOnlyAtEndOfFile) {
-  auto r = run_sh("cat; echo read=$?; (echo x >&0) 2>/dev/null || echo not-writable");
+  auto r = run_sh(
+      "cat; echo read=$?; (echo x >&0) 2>/dev/null || echo not-writable");
   EXPECT_EQ(r.out, "read=0\nnot-writable\n");
 }
 
@@ -68,9 +71,10 @@ TEST(ChildProcess, UnfinishedChildIsKilledAndReaped) {
   ASSERT_NE(::mkdtemp(dir_template), nullptr);
   const std::string pid_file = std::string(dir_template) + "/pid";
   {
-    auto child = ChildProcess::start(
-        {"sh", "-c", "echo $$ > " + pid_file + ".new && mv " + pid_file +
-                         ".new " + pid_file + " && exec sleep 100"});
+    auto child = ChildProcess::start({"sh", "-c",
+                                      "echo $$ > " + pid_file + ".new && mv " +
+                                          pid_file + ".new " + pid_file +
+                                          " && exec sleep 100"});
     ASSERT_TRUE(child.ok());
     ChildProcess moved = std::move(*child);
     while (!std::filesystem::exists(pid_file)) ::usleep(1000);

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "sys/fd_io.hpp"
 #include "cli/program_name.hpp"
+#include "sys/fd_io.hpp"
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {

@@ -1,12 +1,11 @@
 #include "sys/copy_file.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -24,7 +23,8 @@ std::string slurp(const std::string& path) {
   return s.str();
 }
 
-void spit(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
+void spit(const std::string& path, const std::string& bytes,
+          mode_t mode = 0644) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
   ASSERT_EQ(::chmod(path.c_str(), mode), 0);
 }
@@ -57,7 +57,8 @@ class CopyFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/copy_file_test.XXXXXX";
+    std::string pattern =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/copy_file_test.XXXXXX";
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
   }
@@ -128,7 +129,8 @@ TEST_F(CopyFileTest, NonRegularSourcesFailBeforeAnythingIsCreated) {
     auto n = copy_file(path(name), path("copy"));
     ASSERT_FALSE(n) << name;
     EXPECT_EQ(n.error().text(),
-              "the source path is neither a regular file nor a symlink to a regular file");
+              "the source path is neither a regular file nor a symlink to a "
+              "regular file");
     EXPECT_EQ(n.error().kind(), ErrorKind::InvalidInput);
     EXPECT_FALSE(exists(path("copy"))) << name;
   }
@@ -206,7 +208,7 @@ TEST_F(CopyFileTest, HolesStayHolesAndContentIsIdentical) {
   const Layout layouts[] = {
       {64 * mib, {0, 10 * mib, 10 * mib + 4096, 40 * mib}},  // ends in a hole
       {64 * mib, {32 * mib, 64 * mib - 100}},                // starts with one
-      {16 * mib, {}},                                         // all hole
+      {16 * mib, {}},                                        // all hole
   };
   unsigned seed = 1;
   for (const Layout& layout : layouts) {
@@ -216,11 +218,13 @@ TEST_F(CopyFileTest, HolesStayHolesAndContentIsIdentical) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, layout.size), 0);
     for (off_t at : layout.data_at) {
-      put(fd, at, random_bytes(std::min<off_t>(100000, layout.size - at), seed++));
+      put(fd, at,
+          random_bytes(std::min<off_t>(100000, layout.size - at), seed++));
     }
     ASSERT_EQ(::close(fd), 0);
     struct stat src_st = stat_of(src);
-    if (src_st.st_blocks * 512 >= src_st.st_size) GTEST_SKIP() << "no holes on this file system";
+    if (src_st.st_blocks * 512 >= src_st.st_size)
+      GTEST_SKIP() << "no holes on this file system";
 
     auto n = copy_file(src, dst);
     ASSERT_TRUE(n) << n.error().text();

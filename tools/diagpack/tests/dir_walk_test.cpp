@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -12,8 +13,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "archive/byte_sink.hpp"
 #include "archive/tar_builder.hpp"
@@ -74,7 +73,8 @@ std::vector<std::string> names_of(const std::vector<Entry>& entries) {
   return names;
 }
 
-const Entry* find_entry(const std::vector<Entry>& entries, const std::string& name) {
+const Entry* find_entry(const std::vector<Entry>& entries,
+                        const std::string& name) {
   for (const Entry& e : entries)
     if (e.name == name) return &e;
   return nullptr;
@@ -159,7 +159,8 @@ TEST_F(DirWalkTest, EntriesInReverseListingOrderDepthFirst) {
     if (name != "sub") continue;
     std::vector<std::string> sub = listing_order(in_out("sub"));
     std::reverse(sub.begin(), sub.end());
-    for (const std::string& child : sub) expected.push_back("jce-data/sub/" + child);
+    for (const std::string& child : sub)
+      expected.push_back("jce-data/sub/" + child);
   }
 
   Status status = walk();
@@ -175,7 +176,9 @@ TEST_F(DirWalkTest, LinksAreFollowedNeverStored) {
   make_file(elsewhere + "/inner.log", "inner");
   make_file(root_ + "/target.txt", "target content");
   ASSERT_EQ(::symlink(elsewhere.c_str(), in_out("dirlink").c_str()), 0);
-  ASSERT_EQ(::symlink((root_ + "/target.txt").c_str(), in_out("filelink").c_str()), 0);
+  ASSERT_EQ(
+      ::symlink((root_ + "/target.txt").c_str(), in_out("filelink").c_str()),
+      0);
 
   Status status = walk();
   ASSERT_TRUE(status.ok()) << status.error().text();
@@ -205,7 +208,8 @@ TEST_F(DirWalkTest, LinkBackToTheTopLoopsUntilTheSystemRefuses) {
   ASSERT_EQ(::symlink(out_.c_str(), in_out("loop").c_str()), 0);
   Status status = walk();
   ASSERT_FALSE(status.ok());
-  EXPECT_EQ(status.error().text(), "Too many levels of symbolic links (os error 40)");
+  EXPECT_EQ(status.error().text(),
+            "Too many levels of symbolic links (os error 40)");
   const Entry* nested = find_entry(entries_, "jce-data/loop/loop");
   ASSERT_NE(nested, nullptr);
   EXPECT_EQ(nested->type, '5');
@@ -219,12 +223,14 @@ TEST_F(DirWalkTest, SocketEndsTheWalkWithItsName) {
   addr.sun_family = AF_UNIX;
   ASSERT_LT(path.size(), sizeof addr.sun_path);
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr),
+            0);
   ::close(fd);
 
   Status status = walk();
   ASSERT_FALSE(status.ok());
-  EXPECT_EQ(status.error().text(), "jce-data/agent.sock: socket can not be archived");
+  EXPECT_EQ(status.error().text(),
+            "jce-data/agent.sock: socket can not be archived");
   EXPECT_EQ(names_of(entries_), std::vector<std::string>{"jce-data/"});
 }
 

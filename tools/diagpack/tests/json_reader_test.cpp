@@ -129,7 +129,9 @@ TEST(JsonReaderErrors, StructureFaultsStopPastTheOffendingByte) {
       {"\v{}", "expected value at line 1 column 1"},
       {"\xC2\xA0{}", "expected value at line 1 column 1"},
       {"{}\f", "trailing characters at line 1 column 3"},
-      {"[1,\xC2\xA0" "2]", "expected value at line 1 column 4"},
+      {"[1,\xC2\xA0"
+       "2]",
+       "expected value at line 1 column 4"},
       // No comments.
       {"/* c */ {}", "expected value at line 1 column 1"},
       {"{} // c", "trailing characters at line 1 column 4"},
@@ -156,8 +158,7 @@ TEST(JsonReaderErrors, Numbers) {
       {"[1e309]", "number out of range at line 1 column 6"},
       {"1.8e308", "number out of range at line 1 column 7"},
       {"0.0000001e316", "number out of range at line 1 column 13"},
-      {"1e99999999999999999999999",
-       "number out of range at line 1 column 25"},
+      {"1e99999999999999999999999", "number out of range at line 1 column 25"},
       {"1" + std::string(400, '0'), "number out of range at line 1 column 401"},
       {"-1" + std::string(400, '0'),
        "number out of range at line 1 column 402"},
@@ -191,8 +192,10 @@ TEST(JsonReaderErrors, Strings) {
       {"{\"a\rb\":1}",
        "control character (\\u0000-\\u001F) found while parsing a string at "
        "line 1 column 4"},
-      {"\"\\uDC00\"", "lone leading surrogate in hex escape at line 1 column 7"},
-      {"\"\\uDFFF\"", "lone leading surrogate in hex escape at line 1 column 7"},
+      {"\"\\uDC00\"",
+       "lone leading surrogate in hex escape at line 1 column 7"},
+      {"\"\\uDFFF\"",
+       "lone leading surrogate in hex escape at line 1 column 7"},
       {"\"\\uD800\\u0041\"",
        "lone leading surrogate in hex escape at line 1 column 13"},
       {"\"\\uD800\\uD800\"",
@@ -272,8 +275,10 @@ TEST(JsonReaderAccepts, IntegersThatFit64BitsStayIntegers) {
   EXPECT_EQ(parsed("9223372036854775808").as_uint64(), 9223372036854775808u);
   EXPECT_EQ(parsed("-9223372036854775808").as_int64(), INT64_MIN);
   EXPECT_EQ(parsed("-9223372036854775807").as_int64(), -INT64_MAX);
-  EXPECT_DOUBLE_EQ(parsed("18446744073709551616").as_double(), 18446744073709551616.0);
-  EXPECT_DOUBLE_EQ(parsed("-9223372036854775809").as_double(), -9223372036854775808.0);
+  EXPECT_DOUBLE_EQ(parsed("18446744073709551616").as_double(),
+                   18446744073709551616.0);
+  EXPECT_DOUBLE_EQ(parsed("-9223372036854775809").as_double(),
+                   -9223372036854775808.0);
   EXPECT_DOUBLE_EQ(parsed("1" + std::string(300, '0')).as_double(), 1e300);
 }
 
@@ -284,7 +289,8 @@ TEST(JsonReaderAccepts, FractionsAndExponentsAreDoubles) {
   EXPECT_DOUBLE_EQ(parsed("-1.5e-3").as_double(), -0.0015);
   EXPECT_DOUBLE_EQ(parsed("0.5").as_double(), 0.5);
   EXPECT_DOUBLE_EQ(parsed("0e0").as_double(), 0.0);
-  EXPECT_DOUBLE_EQ(parsed("1.7976931348623157e308").as_double(), 1.7976931348623157e308);
+  EXPECT_DOUBLE_EQ(parsed("1.7976931348623157e308").as_double(),
+                   1.7976931348623157e308);
   EXPECT_DOUBLE_EQ(parsed("0.00000001e316").as_double(), 1e308);
   // Too small for a double becomes zero.
   EXPECT_EQ(parsed("1e-400").as_double(), 0.0);
@@ -304,14 +310,17 @@ TEST(JsonReaderAccepts, StringEscapes) {
   EXPECT_EQ(parsed(R"("\uD83D\uDE00")").as_string(), "\xF0\x9F\x98\x80");
   EXPECT_EQ(parsed(R"("\ud800\udc00")").as_string(), "\xF0\x90\x80\x80");
   EXPECT_EQ(parsed(R"("\uDBFF\uDFFF")").as_string(), "\xF4\x8F\xBF\xBF");
-  EXPECT_EQ(parsed(R"("a\uD83D\uDE00b\n")").as_string(), "a\xF0\x9F\x98\x80" "b\n");
+  EXPECT_EQ(parsed(R"("a\uD83D\uDE00b\n")").as_string(),
+            "a\xF0\x9F\x98\x80"
+            "b\n");
   // Bytes from 0x20 up, DEL and multi-byte UTF-8 included, are taken as is.
   EXPECT_EQ(parsed("\" \x7F\xC3\xA9\xF0\x9F\x98\x80'\"").as_string(),
             " \x7F\xC3\xA9\xF0\x9F\x98\x80'");
 }
 
 TEST(JsonMember, LaterDuplicateWinsAndNamesAreExactBytes) {
-  JsonValue doc = parsed(R"({"a":1,"b":2,"a":3,"A":4,"":5,"x\u0000y":6,"\u0061a":7})");
+  JsonValue doc =
+      parsed(R"({"a":1,"b":2,"a":3,"A":4,"":5,"x\u0000y":6,"\u0061a":7})");
   EXPECT_EQ(doc.member("a").as_uint64(), 3u);
   EXPECT_EQ(doc.member("b").as_uint64(), 2u);
   EXPECT_EQ(doc.member("A").as_uint64(), 4u);
@@ -326,17 +335,21 @@ TEST(JsonMember, LaterDuplicateWinsAndNamesAreExactBytes) {
 TEST(JsonMember, LogLocationLookup) {
   JsonValue doc = parsed(
       "{\"logging\": {\"log_file\": \"/old\"},\n"
-      " \"logging\": {\"level\": 3, \"log_file\": \"/var/log/app/jce.log\"}}\n");
+      " \"logging\": {\"level\": 3, \"log_file\": "
+      "\"/var/log/app/jce.log\"}}\n");
   const JsonValue& location = doc.member("logging").member("log_file");
   ASSERT_TRUE(location.is_string());
   EXPECT_EQ(location.as_string(), "/var/log/app/jce.log");
   EXPECT_TRUE(doc.member("Logging").member("log_file").is_null());
-  EXPECT_FALSE(parsed(R"({"logging":"x"})").member("logging").member("log_file").is_string());
+  EXPECT_FALSE(parsed(R"({"logging":"x"})")
+                   .member("logging")
+                   .member("log_file")
+                   .is_string());
 }
 
 TEST(JsonMember, LookupOnAnythingButAnObjectYieldsNull) {
-  for (const char* text : {"null", "true", "1", "-1", "1.5", "\"a\"", "[]",
-                           "[{\"a\":1}]"}) {
+  for (const char* text :
+       {"null", "true", "1", "-1", "1.5", "\"a\"", "[]", "[{\"a\":1}]"}) {
     JsonValue value = parsed(text);
     EXPECT_TRUE(value.member("a").is_null()) << text;
     EXPECT_TRUE(value.member("a").member("b").is_null()) << text;
@@ -344,7 +357,8 @@ TEST(JsonMember, LookupOnAnythingButAnObjectYieldsNull) {
 }
 
 TEST(JsonValueEquality, KindAndContent) {
-  EXPECT_EQ(parsed("{\"b\":[1,2],\"a\":\"x\"}"), parsed("{\"a\":\"x\",\"b\":[1,2]}"));
+  EXPECT_EQ(parsed("{\"b\":[1,2],\"a\":\"x\"}"),
+            parsed("{\"a\":\"x\",\"b\":[1,2]}"));
   EXPECT_FALSE(parsed("1") == parsed("1.0"));
   EXPECT_FALSE(parsed("0") == parsed("-0"));
   EXPECT_FALSE(parsed("[1]") == parsed("[2]"));

@@ -1,9 +1,8 @@
 #include "stages/log_files.hpp"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>  // symlink
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,7 +16,8 @@ class LogFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/log_files_test.XXXXXX";
+    std::string pattern =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/log_files_test.XXXXXX";
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
   }
@@ -46,36 +46,48 @@ class LogFilesTest : public ::testing::Test {
 TEST_F(LogFilesTest, LocationIsTheStringAtLoggingLogFile) {
   EXPECT_EQ(location_of(R"({"logging": {"log_file": "/var/log/app/jce.log"}})"),
             "ok:/var/log/app/jce.log");
-  EXPECT_EQ(location_of(R"({"a": [1, {"b": null}], "logging": {"level": 3, "log_file": "x\u00e9\n"}})"),
-            "ok:x\xC3\xA9\n");
-  EXPECT_EQ(location_of(R"({"logging": {"log_file": "/a"}, "logging": {"log_file": "/b"}})"),
-            "ok:/b");
+  EXPECT_EQ(
+      location_of(
+          R"({"a": [1, {"b": null}], "logging": {"level": 3, "log_file": "x\u00e9\n"}})"),
+      "ok:x\xC3\xA9\n");
+  EXPECT_EQ(
+      location_of(
+          R"({"logging": {"log_file": "/a"}, "logging": {"log_file": "/b"}})"),
+      "ok:/b");
   EXPECT_EQ(location_of(R"({"logging": {"log_file": ""}})"), "ok:");
 }
 
 TEST_F(LogFilesTest, LocationThatIsNotAStringIsMissing) {
   const std::string missing = "error:Failed to read log location from config";
-  for (const char* text : {R"({"logging": {"log_file": 5}})", R"({"logging": "x.log"})",
-                           R"({"Logging": {"log_file": "/x"}})", R"({"logging": {"log_file": null}})",
-                           R"({"logging": {"log_file": ["/x"]}})", R"(["logging"])", "\"x\"", "{}"}) {
+  for (const char* text :
+       {R"({"logging": {"log_file": 5}})", R"({"logging": "x.log"})",
+        R"({"Logging": {"log_file": "/x"}})",
+        R"({"logging": {"log_file": null}})",
+        R"({"logging": {"log_file": ["/x"]}})", R"(["logging"])", "\"x\"",
+        "{}"}) {
     EXPECT_EQ(location_of(text), missing) << text;
   }
 }
 
 TEST_F(LogFilesTest, ConfigurationTextErrors) {
-  EXPECT_EQ(location_of(""), "error:EOF while parsing a value at line 1 column 0");
-  EXPECT_EQ(location_of("{\"logging\": \xff}"), "error:stream did not contain valid UTF-8");
+  EXPECT_EQ(location_of(""),
+            "error:EOF while parsing a value at line 1 column 0");
+  EXPECT_EQ(location_of("{\"logging\": \xff}"),
+            "error:stream did not contain valid UTF-8");
   write("cfg", "\xC3");
-  EXPECT_EQ(read_log_location(path("cfg")).error().kind(), ErrorKind::InvalidData);
+  EXPECT_EQ(read_log_location(path("cfg")).error().kind(),
+            ErrorKind::InvalidData);
   write("cfg", "");
-  EXPECT_EQ(read_log_location(path("cfg")).error().kind(), ErrorKind::UnexpectedEof);
+  EXPECT_EQ(read_log_location(path("cfg")).error().kind(),
+            ErrorKind::UnexpectedEof);
 }
 
 TEST_F(LogFilesTest, ConfigurationFileErrors) {
   EXPECT_EQ(read_log_location(path("missing")).error().text(),
             "No such file or directory (os error 2)");
   ASSERT_EQ(::mkdir(path("dir").c_str(), 0755), 0);
-  EXPECT_EQ(read_log_location(path("dir")).error().text(), "Is a directory (os error 21)");
+  EXPECT_EQ(read_log_location(path("dir")).error().text(),
+            "Is a directory (os error 21)");
   // A FIFO without a writer reads as empty instead of waiting for one.
   ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
   EXPECT_EQ(read_log_location(path("fifo")).error().text(),
@@ -84,8 +96,9 @@ TEST_F(LogFilesTest, ConfigurationFileErrors) {
 
 TEST_F(LogFilesTest, FindsNonDirectoriesWhoseNamesContainTheLogName) {
   ASSERT_EQ(::mkdir(path("logs").c_str(), 0755), 0);
-  for (const char* name : {"jce.log", "jce.log.1", "jce.log.2.gz", "old-jce.log", "JCE.log",
-                           "other.txt", "jce.lo", "jce.log\xff"}) {
+  for (const char* name :
+       {"jce.log", "jce.log.1", "jce.log.2.gz", "old-jce.log", "JCE.log",
+        "other.txt", "jce.lo", "jce.log\xff"}) {
     write(std::string("logs/") + name, name);
   }
   ASSERT_EQ(::mkdir(path("logs/jce.log.d").c_str(), 0755), 0);
@@ -93,9 +106,9 @@ TEST_F(LogFilesTest, FindsNonDirectoriesWhoseNamesContainTheLogName) {
   ASSERT_EQ(::symlink("jce.log.1", path("logs/jce.log.file-link").c_str()), 0);
   ASSERT_EQ(::symlink("nowhere", path("logs/jce.log.dangling").c_str()), 0);
 
-  const std::vector<std::string> wanted = {"jce.log", "jce.log.1", "jce.log.2.gz", "old-jce.log",
-                                           "jce.log\xff", "jce.log.file-link",
-                                           "jce.log.dangling"};
+  const std::vector<std::string> wanted = {
+      "jce.log",     "jce.log.1",         "jce.log.2.gz",    "old-jce.log",
+      "jce.log\xff", "jce.log.file-link", "jce.log.dangling"};
   std::vector<std::string> expected;
   for (const std::string& name : listing_order("logs")) {
     if (std::find(wanted.begin(), wanted.end(), name) != wanted.end()) {
@@ -109,11 +122,15 @@ TEST_F(LogFilesTest, FindsNonDirectoriesWhoseNamesContainTheLogName) {
 
 TEST_F(LogFilesTest, NamesAreComparedAfterLossyDecoding) {
   ASSERT_EQ(::mkdir(path("logs").c_str(), 0755), 0);
-  write("logs/a\xff" "b", "");
+  write(
+      "logs/a\xff"
+      "b",
+      "");
   write("logs/ab", "");
   auto found = find_log_files(path("logs"), "a\xEF\xBF\xBD");  // "a" U+FFFD
   ASSERT_TRUE(found);
-  EXPECT_EQ(*found, std::vector<std::string>{path("logs/a\xff" "b")});
+  EXPECT_EQ(*found, std::vector<std::string>{path("logs/a\xff"
+                                                  "b")});
 }
 
 TEST_F(LogFilesTest, EntryPathsJoinTheDirectoryAsWritten) {
@@ -133,10 +150,12 @@ TEST_F(LogFilesTest, EntryPathsJoinTheDirectoryAsWritten) {
 
 TEST_F(LogFilesTest, ListingErrors) {
   write("file", "");
-  EXPECT_EQ(find_log_files("", "x").error().text(), "No such file or directory (os error 2)");
+  EXPECT_EQ(find_log_files("", "x").error().text(),
+            "No such file or directory (os error 2)");
   EXPECT_EQ(find_log_files(path("missing"), "x").error().text(),
             "No such file or directory (os error 2)");
-  EXPECT_EQ(find_log_files(path("file"), "x").error().text(), "Not a directory (os error 20)");
+  EXPECT_EQ(find_log_files(path("file"), "x").error().text(),
+            "Not a directory (os error 20)");
   auto nul = find_log_files(std::string("/var/lo\0g", 9), "x");
   ASSERT_FALSE(nul);
   EXPECT_EQ(nul.error().text(), "file name contained an unexpected NUL byte");

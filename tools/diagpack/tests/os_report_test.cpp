@@ -17,7 +17,8 @@ namespace {
 class ReleaseDir {
  public:
   ReleaseDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "os-report-XXXXXX").string();
+    std::string tmpl =
+        (std::filesystem::temp_directory_path() / "os-report-XXXXXX").string();
     root_ = ::mkdtemp(tmpl.data());
     files_.os_release = root_ + "/os-release";
     files_.lsb_release = root_ + "/lsb-release";
@@ -30,12 +31,17 @@ class ReleaseDir {
   }
   void os_release(std::string_view bytes) { put(files_.os_release, bytes); }
   void lsb_release(std::string_view bytes) { put(files_.lsb_release, bytes); }
-  void system_release(std::string_view bytes) { put(files_.system_release, bytes); }
+  void system_release(std::string_view bytes) {
+    put(files_.system_release, bytes);
+  }
 
-  std::optional<std::string> lookup(std::string_view key, std::string_view fallback) {
+  std::optional<std::string> lookup(std::string_view key,
+                                    std::string_view fallback) {
     return get_system_info_linux(key, fallback, files_);
   }
-  std::string long_version() { return SystemSnapshot(files_).long_os_version(); }
+  std::string long_version() {
+    return SystemSnapshot(files_).long_os_version();
+  }
 
   const ReleaseFiles& files() const { return files_; }
   const std::string& root() const { return root_; }
@@ -53,8 +59,9 @@ std::string uname_release() {
 
 TEST(ReleaseLookup, KeyMustStartTheLineAndFirstMatchWins) {
   ReleaseDir dir;
-  dir.os_release("PRETTY_NAME=\"Pretty\"\n NAME=Indented\n# NAME=comment\n"
-                 "NAME=\"First\"\nNAME=\"Second\"\n");
+  dir.os_release(
+      "PRETTY_NAME=\"Pretty\"\n NAME=Indented\n# NAME=comment\n"
+      "NAME=\"First\"\nNAME=\"Second\"\n");
   EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), "First");
   dir.os_release("PRETTY_NAME=\"Pretty\"\n NAME=Indented\n");
   EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), std::nullopt);
@@ -96,7 +103,8 @@ TEST(ReleaseLookup, InvalidUtf8LineIsSkipped) {
 TEST(ReleaseLookup, LinesSpanningReadChunksAreWhole) {
   ReleaseDir dir;
   std::string text;
-  for (int i = 0; i < 500; ++i) text += "FILLER_" + std::to_string(i) + "=some value\n";
+  for (int i = 0; i < 500; ++i)
+    text += "FILLER_" + std::to_string(i) + "=some value\n";
   text += "NAME=" + std::string(10000, 'n') + "\nVERSION_ID=9\n";
   dir.os_release(text);
   EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), std::string(10000, 'n'));
@@ -124,7 +132,8 @@ TEST(ReleaseLookup, NoFilesGiveNothing) {
 }
 
 TEST(KernelRelease, DropsEveryNulAndReadsLatin1) {
-  EXPECT_EQ(kernel_release_text(std::string_view("6.1\0\0-x\0\xE9\0", 10)), "6.1-x\xC3\xA9");
+  EXPECT_EQ(kernel_release_text(std::string_view("6.1\0\0-x\0\xE9\0", 10)),
+            "6.1-x\xC3\xA9");
   EXPECT_EQ(kernel_release_text(std::string(65, '\0')), "");
 }
 
@@ -133,7 +142,8 @@ TEST(OsReport, TwoLinesWithoutSystemRelease) {
   dir.os_release("NAME=\"Ubuntu\"\nVERSION_ID=\"22.04\"\n");
   auto text = os_report_text(dir.files());
   ASSERT_TRUE(text.ok());
-  EXPECT_EQ(*text, "Platform: linux-" + uname_release() + "\nVersion: Linux 22.04 Ubuntu\n");
+  EXPECT_EQ(*text, "Platform: linux-" + uname_release() +
+                       "\nVersion: Linux 22.04 Ubuntu\n");
 }
 
 TEST(OsReport, SystemReleaseCopiedWhole) {

@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "archive_test_files.hpp"
-#include "sys/cpu_count.hpp"
 #include "archive/gz_encoder.hpp"
-#include "gz_test_support.hpp"
 #include "archive/tar_builder.hpp"
+#include "archive_test_files.hpp"
+#include "gz_test_support.hpp"
+#include "sys/cpu_count.hpp"
 
 namespace diagpack {
 namespace {

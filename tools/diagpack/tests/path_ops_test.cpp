@@ -12,7 +12,8 @@ std::string show(const std::optional<std::string>& p) {
 }
 
 TEST(JoinPath, AddsOneSeparatorOnlyWhenNeeded) {
-  EXPECT_EQ(join_path("/tmp/jce-data", "quorvane-jce.cfg"), "/tmp/jce-data/quorvane-jce.cfg");
+  EXPECT_EQ(join_path("/tmp/jce-data", "quorvane-jce.cfg"),
+            "/tmp/jce-data/quorvane-jce.cfg");
   EXPECT_EQ(join_path("", "x"), "x");
   EXPECT_EQ(join_path("/", "x"), "/x");
   EXPECT_EQ(join_path("a/", "x"), "a/x");
@@ -74,10 +75,14 @@ const PathCase kCases[] = {
 
 TEST(PathOps, ParentAndFileNameFollowComponents) {
   for (const PathCase& c : kCases) {
-    std::string want_parent = c.parent == kNone ? kNone : "'" + std::string(c.parent) + "'";
-    std::string want_name = c.name == kNone ? kNone : "'" + std::string(c.name) + "'";
-    EXPECT_EQ(show(parent_path(c.path)), want_parent) << "parent of '" << c.path << "'";
-    EXPECT_EQ(show(file_name(c.path)), want_name) << "file name of '" << c.path << "'";
+    std::string want_parent =
+        c.parent == kNone ? kNone : "'" + std::string(c.parent) + "'";
+    std::string want_name =
+        c.name == kNone ? kNone : "'" + std::string(c.name) + "'";
+    EXPECT_EQ(show(parent_path(c.path)), want_parent)
+        << "parent of '" << c.path << "'";
+    EXPECT_EQ(show(file_name(c.path)), want_name)
+        << "file name of '" << c.path << "'";
   }
 }
 

@@ -2,15 +2,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/fs.h>   // FS_IOC_GETFLAGS, FS_IMMUTABLE_FL
+#include <gtest/gtest.h>
+#include <linux/fs.h>  // FS_IOC_GETFLAGS, FS_IMMUTABLE_FL
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace diagpack {
 namespace {
@@ -49,14 +48,15 @@ class RemoveTreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") +
-                          "/remove_tree_test.XXXXXX";
+    std::string pattern =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/remove_tree_test.XXXXXX";
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
   }
   void TearDown() override {
-    std::string cmd = "chattr -R -i '" + root_ + "' 2>/dev/null; chmod -R u+rwx '" +
-                      root_ + "' 2>/dev/null; rm -rf '" + root_ + "'";
+    std::string cmd = "chattr -R -i '" + root_ +
+                      "' 2>/dev/null; chmod -R u+rwx '" + root_ +
+                      "' 2>/dev/null; rm -rf '" + root_ + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
   }
   std::string path(const std::string& rel) const { return root_ + "/" + rel; }
@@ -84,7 +84,8 @@ TEST_F(RemoveTreeTest, NeverFollowsLinksInsideTheTree) {
   make_dir(path("t"));
   make_dir(path("t/sub"));
   ASSERT_EQ(::symlink(path("outside").c_str(), path("t/dirlink").c_str()), 0);
-  ASSERT_EQ(::symlink(path("outside").c_str(), path("t/sub/deeplink").c_str()), 0);
+  ASSERT_EQ(::symlink(path("outside").c_str(), path("t/sub/deeplink").c_str()),
+            0);
   ASSERT_EQ(::symlink(path("victim").c_str(), path("t/filelink").c_str()), 0);
   ASSERT_EQ(::symlink("nowhere", path("t/dangling").c_str()), 0);
 

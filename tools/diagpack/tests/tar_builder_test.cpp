@@ -1,11 +1,10 @@
 #include "archive/tar_builder.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 
@@ -19,10 +18,13 @@ using test::pwrite_file;
 using test::ScratchDir;
 
 // Header fields at their offsets in a block.
-std::string at(const std::string& archive, size_t block, size_t offset, size_t size) {
+std::string at(const std::string& archive, size_t block, size_t offset,
+               size_t size) {
   return archive.substr(block * 512 + offset, size);
 }
-char typeflag(const std::string& archive, size_t block) { return archive[block * 512 + 156]; }
+char typeflag(const std::string& archive, size_t block) {
+  return archive[block * 512 + 156];
+}
 
 // A sink that takes |budget| bytes and then fails with ENOSPC.
 class FullSink : public ByteSink {
@@ -43,7 +45,8 @@ class FullSink : public ByteSink {
 class TarBuilderTest : public ::testing::Test {
  protected:
   // Appends the file at |path| under |name|; returns the error text or "".
-  std::string append(Builder& builder, const std::string& path, std::string_view name) {
+  std::string append(Builder& builder, const std::string& path,
+                     std::string_view name) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     EXPECT_GE(fd, 0);
     Status st = builder.append_file(name, fd);
@@ -107,7 +110,9 @@ TEST_F(TarBuilderTest, FileWithoutAllocatedBlocksIsAllHole) {
   EXPECT_EQ(typeflag(a, 0), 'S');
   EXPECT_EQ(at(a, 0, 124, 12), "00000000000\0"s);
   EXPECT_EQ(at(a, 0, 483, 12), "00004000000\0"s);  // realsize 1048576
-  EXPECT_EQ(at(a, 0, 386, 24), "00004000000\0" "00000000000\0"s);
+  EXPECT_EQ(at(a, 0, 386, 24),
+            "00004000000\0"
+            "00000000000\0"s);
   EXPECT_EQ(at(a, 0, 410, 24), std::string(24, '\0'));
   EXPECT_EQ(a[482], 0);
 }
@@ -127,15 +132,21 @@ TEST_F(TarBuilderTest, TwoDataRegionsAroundAHole) {
   EXPECT_EQ(at(a, 0, 124, 12), "00000020000\0"s);
   EXPECT_EQ(at(a, 0, 483, 12), "00004010000\0"s);
   EXPECT_EQ(at(a, 0, 386, 72),
-            "00000000000\0" "00000010000\0" "00004000000\0" "00000010000\0"
-            "00004010000\0" "00000000000\0"s);
+            "00000000000\0"
+            "00000010000\0"
+            "00004000000\0"
+            "00000010000\0"
+            "00004010000\0"
+            "00000000000\0"s);
   EXPECT_EQ(a.substr(512), std::string(4096, 'a') + std::string(4096, 'b'));
 }
 
 TEST_F(TarBuilderTest, ThirtyRegionsNeedTwoExtensionBlocks) {
-  if (!test::reports_holes(dir_.path())) GTEST_SKIP() << "file system reports no holes";
+  if (!test::reports_holes(dir_.path()))
+    GTEST_SKIP() << "file system reports no holes";
   std::string path = dir_.file("thirty");
-  for (int i = 0; i < 30; ++i) pwrite_file(path, std::string(4096, char('A' + i)), i * 8192);
+  for (int i = 0; i < 30; ++i)
+    pwrite_file(path, std::string(4096, char('A' + i)), i * 8192);
   std::string a = archive_of(path, "thirty");
   ASSERT_EQ(a.size(), 3 * 512u + 30 * 4096u);
   EXPECT_EQ(typeflag(a, 0), 'S');
@@ -144,8 +155,11 @@ TEST_F(TarBuilderTest, ThirtyRegionsNeedTwoExtensionBlocks) {
   EXPECT_EQ(at(a, 1, 0, 12), "00000100000\0"s);         // 5th pair at 4 * 8192
   EXPECT_EQ(a[512 + 504], 1);
   EXPECT_EQ(at(a, 2, 0, 12), "00000620000\0"s);  // 26th pair at 25 * 8192
-  // Pair 31 is the terminal one, (file size, 0), in the second block's 6th slot.
-  EXPECT_EQ(at(a, 2, 5 * 24, 24), "00000730000\0" "00000000000\0"s);
+  // Pair 31 is the terminal one, (file size, 0), in the second block's 6th
+  // slot.
+  EXPECT_EQ(at(a, 2, 5 * 24, 24),
+            "00000730000\0"
+            "00000000000\0"s);
   EXPECT_EQ(at(a, 2, 6 * 24, 24), std::string(24, '\0'));
   EXPECT_EQ(a[1024 + 504], 0);
   EXPECT_EQ(a.substr(1536, 4096), std::string(4096, 'A'));
@@ -163,13 +177,17 @@ TEST_F(TarBuilderTest, SpecialFiles) {
   ASSERT_EQ(sink.data.size(), 512u);
   EXPECT_EQ(typeflag(sink.data, 0), '6');
   EXPECT_EQ(at(sink.data, 0, 100, 8), "0010600\0"s);
-  EXPECT_EQ(at(sink.data, 0, 329, 16), "0000000\0" "0000000\0"s);
+  EXPECT_EQ(at(sink.data, 0, 329, 16),
+            "0000000\0"
+            "0000000\0"s);
 
   sink.data.clear();
   ASSERT_EQ(::stat("/dev/null", &st), 0);
   ASSERT_TRUE(b.append_special("null", st));
   EXPECT_EQ(typeflag(sink.data, 0), '3');
-  EXPECT_EQ(at(sink.data, 0, 329, 16), "0000001\0" "0000003\0"s);
+  EXPECT_EQ(at(sink.data, 0, 329, 16),
+            "0000001\0"
+            "0000003\0"s);
 
   sink.data.clear();
   st = {};
@@ -202,7 +220,8 @@ TEST_F(TarBuilderTest, SinkErrorsComeBackAtOnce) {
   pwrite_file(dir_.file("data"), std::string(20000, 'd'));
   FullSink sink(512 + 8192);  // header and one buffer, then full
   Builder b(sink);
-  EXPECT_EQ(append(b, dir_.file("data"), "data"), "No space left on device (os error 28)");
+  EXPECT_EQ(append(b, dir_.file("data"), "data"),
+            "No space left on device (os error 28)");
   EXPECT_EQ(sink.data.size(), 512u + 8192u);
   EXPECT_FALSE(b.end_archive());
   EXPECT_TRUE(b.end_archive());  // the marker is tried once only
@@ -211,7 +230,8 @@ TEST_F(TarBuilderTest, SinkErrorsComeBackAtOnce) {
 TEST_F(TarBuilderTest, UnreadableDescriptorIsAnOsError) {
   StringSink sink;
   Builder b(sink);
-  EXPECT_EQ(b.append_file("x", -1).error().text(), "Bad file descriptor (os error 9)");
+  EXPECT_EQ(b.append_file("x", -1).error().text(),
+            "Bad file descriptor (os error 9)");
   EXPECT_EQ(sink.data, "");
 }
 

@@ -1,8 +1,7 @@
 #include "archive/tar_header.hpp"
 
-#include <sys/sysmacros.h>  // makedev
-
 #include <gtest/gtest.h>
+#include <sys/sysmacros.h>  // makedev
 
 #include <string>
 
@@ -12,7 +11,7 @@ namespace {
 using namespace std::string_literals;
 
 std::string field(const char* f, size_t n) { return std::string(f, n); }
-#define FIELD(h, member) field((h).member, sizeof (h).member)
+#define FIELD(h, member) field((h).member, sizeof(h).member)
 
 struct stat status(mode_t mode, off_t size, time_t mtime) {
   struct stat st {};
@@ -22,7 +21,8 @@ struct stat status(mode_t mode, off_t size, time_t mtime) {
   return st;
 }
 
-TarHeader entry_header(std::string_view name, const struct stat& st, char typeflag) {
+TarHeader entry_header(std::string_view name, const struct stat& st,
+                       char typeflag) {
   TarHeader h = new_gnu_header();
   set_name_field(h, name);
   fill_from(h, st, typeflag);
@@ -40,18 +40,28 @@ unsigned recomputed_sum(const TarHeader& h) {
 }
 
 TEST(TarHeader, RegularFileHeaderByteForByte) {
-  TarHeader h = entry_header("jce-data/osInfo.txt", status(0100644, 123, 1700000000), '0');
+  TarHeader h = entry_header("jce-data/osInfo.txt",
+                             status(0100644, 123, 1700000000), '0');
   std::string expected = "jce-data/osInfo.txt" + std::string(100 - 19, '\0') +
-                         "0100644\0"s "0000000\0"s "0000000\0"s "00000000173\0"s
-                         "14524770400\0"s "0012657\0"s "0" + std::string(100, '\0') +
-                         "ustar  \0"s + std::string(64, '\0') + "0000000\0"s "0000000\0"s;
+                         "0100644\0"s
+                         "0000000\0"s
+                         "0000000\0"s
+                         "00000000173\0"s
+                         "14524770400\0"s
+                         "0012657\0"s
+                         "0" +
+                         std::string(100, '\0') + "ustar  \0"s +
+                         std::string(64, '\0') +
+                         "0000000\0"s
+                         "0000000\0"s;
   expected.resize(512, '\0');
   EXPECT_EQ(std::string(block_bytes(h)), expected);
   EXPECT_EQ(recomputed_sum(h), 5551u);
 }
 
 TEST(TarHeader, DirectoryHeaderHasSizeZeroAndItsChecksum) {
-  TarHeader h = entry_header("jce-data/", status(0040755, 4096, 1700000000), '5');
+  TarHeader h =
+      entry_header("jce-data/", status(0040755, 4096, 1700000000), '5');
   EXPECT_EQ(FIELD(h, mode), "0040755\0"s);
   EXPECT_EQ(FIELD(h, size), "00000000000\0"s);
   EXPECT_EQ(h.typeflag, '5');
@@ -135,8 +145,8 @@ TEST(TarHeader, DeviceNumbersSplitLikeTheCLibrary) {
 
   st.st_rdev = makedev(0x1234, 0x56789);
   h = entry_header("big", st, '4');
-  EXPECT_EQ(FIELD(h, devmajor), "0011064\0"s);   // 0x1234
-  EXPECT_EQ(FIELD(h, devminor), "1263611\0"s);   // 0x56789
+  EXPECT_EQ(FIELD(h, devmajor), "0011064\0"s);  // 0x1234
+  EXPECT_EQ(FIELD(h, devminor), "1263611\0"s);  // 0x56789
 
   // Directories and regular files never show st_rdev.
   st.st_mode = 0100600;

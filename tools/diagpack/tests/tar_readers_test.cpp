@@ -1,18 +1,17 @@
 // An archive written by Builder over GzEncoder, read back by independent
 // readers: gzip -t, Python's tarfile, GNU tar and bsdtar.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "archive_test_files.hpp"
 #include "archive/gz_encoder.hpp"
 #include "archive/tar_builder.hpp"
+#include "archive_test_files.hpp"
 
 namespace diagpack {
 namespace {
@@ -26,7 +25,8 @@ bool have(const std::string& tool) {
 int run(const std::string& command) { return std::system(command.c_str()); }
 
 // A directory name long enough for a long-name entry, with "é" across byte 100.
-const std::string kLongDir = std::string(95, 'l') + "-d\xC3\xA9j\xC3\xA0-vu-" + std::string(20, 'x');
+const std::string kLongDir =
+    std::string(95, 'l') + "-d\xC3\xA9j\xC3\xA0-vu-" + std::string(20, 'x');
 
 class TarReadersTest : public ::testing::Test {
  protected:
@@ -45,13 +45,15 @@ class TarReadersTest : public ::testing::Test {
     pwrite_file(src_ + "/hole", "");
     ASSERT_EQ(::truncate((src_ + "/hole").c_str(), 1048576), 0);
     ASSERT_EQ(::mkfifo((src_ + "/fifo").c_str(), 0640), 0);
-    regular_ = {"osInfo.txt", "b513", "empty", kLongDir + "/f.log", "two", "thirty", "hole"};
+    regular_ = {"osInfo.txt", "b513",   "empty", kLongDir + "/f.log",
+                "two",        "thirty", "hole"};
     archive_ = dir_.file("jce-data.tar.gz");
     write_archive();
   }
 
   void write_archive() {
-    GzEncoder gz(UniqueFd(::open(archive_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)));
+    GzEncoder gz(UniqueFd(::open(
+        archive_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)));
     Builder builder(gz);
     struct stat st;
     ASSERT_EQ(::stat(src_.c_str(), &st), 0);
@@ -77,7 +79,9 @@ class TarReadersTest : public ::testing::Test {
     ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
     ASSERT_EQ(run(extract + " -C " + out), 0);
     for (const std::string& rel : regular_)
-      EXPECT_EQ(run("cmp -s '" + src_ + "/" + rel + "' '" + out + "/jce-data/" + rel + "'"), 0)
+      EXPECT_EQ(run("cmp -s '" + src_ + "/" + rel + "' '" + out + "/jce-data/" +
+                    rel + "'"),
+                0)
           << rel;
     struct stat st;
     ASSERT_EQ(::stat((out + "/jce-data/fifo").c_str(), &st), 0);

@@ -11,31 +11,44 @@ std::string fault_text(std::string_view bytes) {
 }
 
 TEST(Utf8Fault, NamesLengthAndIndexOfFirstBadSequence) {
-  EXPECT_EQ(fault_text("hello\xFF"), "invalid utf-8 sequence of 1 bytes from index 5");
+  EXPECT_EQ(fault_text("hello\xFF"),
+            "invalid utf-8 sequence of 1 bytes from index 5");
   EXPECT_EQ(fault_text("0123456789\xE2\x82"),
             "incomplete utf-8 byte sequence from index 10");
-  EXPECT_EQ(fault_text("ab\xE2\x82x"), "invalid utf-8 sequence of 2 bytes from index 2");
-  EXPECT_EQ(fault_text("\xF0\x9F\x98x"), "invalid utf-8 sequence of 3 bytes from index 0");
+  EXPECT_EQ(fault_text("ab\xE2\x82x"),
+            "invalid utf-8 sequence of 2 bytes from index 2");
+  EXPECT_EQ(fault_text("\xF0\x9F\x98x"),
+            "invalid utf-8 sequence of 3 bytes from index 0");
   EXPECT_EQ(fault_text("\xC2"), "incomplete utf-8 byte sequence from index 0");
-  EXPECT_EQ(fault_text("\x80"), "invalid utf-8 sequence of 1 bytes from index 0");
-  EXPECT_EQ(fault_text("\xC0\xAF"), "invalid utf-8 sequence of 1 bytes from index 0");
-  EXPECT_EQ(fault_text("\xF5\x80\x80\x80"), "invalid utf-8 sequence of 1 bytes from index 0");
+  EXPECT_EQ(fault_text("\x80"),
+            "invalid utf-8 sequence of 1 bytes from index 0");
+  EXPECT_EQ(fault_text("\xC0\xAF"),
+            "invalid utf-8 sequence of 1 bytes from index 0");
+  EXPECT_EQ(fault_text("\xF5\x80\x80\x80"),
+            "invalid utf-8 sequence of 1 bytes from index 0");
 }
 
 TEST(Utf8Fault, SecondByteRangesDependOnLead) {
-  EXPECT_EQ(fault_text("\xE0\x9F\x80"), "invalid utf-8 sequence of 1 bytes from index 0");
+  EXPECT_EQ(fault_text("\xE0\x9F\x80"),
+            "invalid utf-8 sequence of 1 bytes from index 0");
   EXPECT_EQ(fault_text("\xE0\xA0\x80"), "valid");
-  EXPECT_EQ(fault_text("\xED\xA0\x80"), "invalid utf-8 sequence of 1 bytes from index 0");
+  EXPECT_EQ(fault_text("\xED\xA0\x80"),
+            "invalid utf-8 sequence of 1 bytes from index 0");
   EXPECT_EQ(fault_text("\xED\x9F\xBF"), "valid");
-  EXPECT_EQ(fault_text("\xF0\x8F\x80\x80"), "invalid utf-8 sequence of 1 bytes from index 0");
-  EXPECT_EQ(fault_text("\xF4\x90\x80\x80"), "invalid utf-8 sequence of 1 bytes from index 0");
+  EXPECT_EQ(fault_text("\xF0\x8F\x80\x80"),
+            "invalid utf-8 sequence of 1 bytes from index 0");
+  EXPECT_EQ(fault_text("\xF4\x90\x80\x80"),
+            "invalid utf-8 sequence of 1 bytes from index 0");
   EXPECT_EQ(fault_text("\xF4\x8F\xBF\xBF"), "valid");
   EXPECT_EQ(fault_text(""), "valid");
   EXPECT_EQ(fault_text(std::string_view("a\0b", 3)), "valid");
 }
 
 TEST(Utf8Lossy, ReplacesMaximalSubparts) {
-  EXPECT_EQ(utf8_lossy("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(utf8_lossy("a\xFF"
+                       "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   // One U+FFFD per maximal subpart: E2 82 is one subpart, then 'x'.
   EXPECT_EQ(utf8_lossy("\xE2\x82x"), "\xEF\xBF\xBDx");
   // ED A0 80: ED cannot take A0, so three replacements.

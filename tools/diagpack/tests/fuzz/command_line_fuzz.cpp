@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/command_line.hpp"
 #include "base/utf8.hpp"
+#include "cli/command_line.hpp"
 #include "cli/vt_filter.hpp"
 
 namespace {

@@ -101,11 +101,13 @@ void check_error(std::string_view text, const diagpack::Error& error) {
 int depth(const JsonValue& value) {
   int deepest = 0;
   if (value.is_array()) {
-    for (const JsonValue& e : value.as_array()) deepest = std::max(deepest, depth(e));
+    for (const JsonValue& e : value.as_array())
+      deepest = std::max(deepest, depth(e));
     return deepest + 1;
   }
   if (value.is_object()) {
-    for (const auto& m : value.as_object()) deepest = std::max(deepest, depth(m.second));
+    for (const auto& m : value.as_object())
+      deepest = std::max(deepest, depth(m.second));
     return deepest + 1;
   }
   return 0;
@@ -126,8 +128,8 @@ void check_value(const std::string& text, const JsonValue& value) {
   std::string extended = text + "x";
   auto trailing = parse_json(extended);
   if (trailing ||
-      trailing.error().text() != "trailing characters at " +
-                                     position(extended, extended.size())) {
+      trailing.error().text() !=
+          "trailing characters at " + position(extended, extended.size())) {
     violated("trailing byte", text);
   }
   size_t last = text.find_last_not_of(" \t\r\n");

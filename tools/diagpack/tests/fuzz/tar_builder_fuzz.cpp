@@ -9,6 +9,7 @@
 // - uid, gid, size and mtime decode back to the values given, in octal or
 //   base-256;
 // - a socket or an unknown type writes nothing and names the entry.
+#include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -16,8 +17,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-
-#include <fuzzer/FuzzedDataProvider.h>
 
 #include "archive/tar_builder.hpp"
 #include "archive/tar_header.hpp"
@@ -51,21 +50,25 @@ uint64_t decode_number(std::string_view f) {
   return v;
 }
 
-std::string_view field(const std::string& out, size_t block, size_t offset, size_t size) {
+std::string_view field(const std::string& out, size_t block, size_t offset,
+                       size_t size) {
   return std::string_view(out).substr(block * kBlockSize + offset, size);
 }
 
 void check_cksum(const std::string& out, size_t block) {
   unsigned sum = 0;
   for (size_t i = 0; i < kBlockSize; ++i)
-    sum += (i >= 148 && i < 156) ? ' ' : static_cast<unsigned char>(out[block * kBlockSize + i]);
+    sum += (i >= 148 && i < 156)
+               ? ' '
+               : static_cast<unsigned char>(out[block * kBlockSize + i]);
   check(decode_number(field(out, block, 148, 8)) == sum);
   check(field(out, block, 257, 8) == std::string_view("ustar  \0", 8));
 }
 
 // The expected content of a 100-byte name field.
 std::string name_field_for(std::string_view name) {
-  std::string stored(needs_long_name(name) ? utf8_valid_prefix(name.substr(0, 100)) : name);
+  std::string stored(
+      needs_long_name(name) ? utf8_valid_prefix(name.substr(0, 100)) : name);
   stored.resize(100, '\0');
   return stored;
 }
@@ -75,8 +78,10 @@ std::string name_field_for(std::string_view name) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   struct stat st {};
-  static constexpr mode_t kTypes[] = {S_IFDIR, S_IFIFO, S_IFCHR, S_IFBLK, S_IFSOCK, S_IFREG, 0};
-  const mode_t type = kTypes[in.ConsumeIntegralInRange<size_t>(0, std::size(kTypes) - 1)];
+  static constexpr mode_t kTypes[] = {S_IFDIR,  S_IFIFO, S_IFCHR, S_IFBLK,
+                                      S_IFSOCK, S_IFREG, 0};
+  const mode_t type =
+      kTypes[in.ConsumeIntegralInRange<size_t>(0, std::size(kTypes) - 1)];
   st.st_mode = type | (in.ConsumeIntegral<mode_t>() & 07777);
   st.st_uid = in.ConsumeIntegral<uid_t>();
   st.st_gid = in.ConsumeIntegral<gid_t>();
@@ -92,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& out = sink.data;
   if (type == S_IFSOCK || type == S_IFREG || type == 0) {
     check(!status && out.empty());
-    const char* suffix = type == S_IFSOCK ? ": socket can not be archived" : " has unknown file type";
+    const char* suffix = type == S_IFSOCK ? ": socket can not be archived"
+                                          : " has unknown file type";
     check(status.error().text() == utf8_lossy(name) + suffix);
     return 0;
   }
@@ -105,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_cksum(out, 0);
     const uint64_t stored = decode_number(field(out, 0, 124, 12));
     check(stored == name.size() + 1);
-    check(field(out, 1, 0, name.size()) == name && out[kBlockSize + name.size()] == '\0');
+    check(field(out, 1, 0, name.size()) == name &&
+          out[kBlockSize + name.size()] == '\0');
     block = 1 + (stored + kBlockSize - 1) / kBlockSize;
   }
   check(out.size() == (block + 1) * kBlockSize);
@@ -114,8 +121,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(decode_number(field(out, block, 100, 8)) == (st.st_mode & 0177777));
   check(decode_number(field(out, block, 108, 8)) == st.st_uid);
   check(decode_number(field(out, block, 116, 8)) == st.st_gid);
-  const uint64_t expected_size = type == S_IFDIR ? 0 : static_cast<uint64_t>(st.st_size);
+  const uint64_t expected_size =
+      type == S_IFDIR ? 0 : static_cast<uint64_t>(st.st_size);
   check(decode_number(field(out, block, 124, 12)) == expected_size);
-  check(decode_number(field(out, block, 136, 12)) == static_cast<uint64_t>(st.st_mtime));
+  check(decode_number(field(out, block, 136, 12)) ==
+        static_cast<uint64_t>(st.st_mtime));
   return 0;
 }

@@ -18,8 +18,11 @@ namespace {
 // Length of the valid sequence at |pos|, or 0 when it is not one.
 size_t reference_sequence(std::string_view s, size_t pos) {
   const auto lead = static_cast<unsigned char>(s[pos]);
-  size_t len = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-             : (lead >> 3) == 0x1E ? 4 : 0;
+  size_t len = lead < 0x80           ? 1
+               : (lead >> 5) == 0x6  ? 2
+               : (lead >> 4) == 0xE  ? 3
+               : (lead >> 3) == 0x1E ? 4
+                                     : 0;
   if (len == 0 || pos + len > s.size()) return 0;
   uint32_t cp = len == 1 ? lead : lead & (0x7F >> len);
   for (size_t k = 1; k < len; ++k) {
@@ -28,7 +31,8 @@ size_t reference_sequence(std::string_view s, size_t pos) {
     cp = (cp << 6) | (b & 0x3F);
   }
   static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return 0;
   return len;
 }
 
@@ -59,10 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (fault->incomplete) check(fault->index + fault->length == size);
     const std::string text = diagpack::utf8_fault_text(*fault);
     const std::string index = std::to_string(fault->index);
-    check(text == (fault->incomplete
-                       ? "incomplete utf-8 byte sequence from index " + index
-                       : "invalid utf-8 sequence of " + std::to_string(fault->length) +
-                             " bytes from index " + index));
+    check(text ==
+          (fault->incomplete
+               ? "incomplete utf-8 byte sequence from index " + index
+               : "invalid utf-8 sequence of " + std::to_string(fault->length) +
+                     " bytes from index " + index));
     check(diagpack::utf8_valid_prefix(bytes) == bytes.substr(0, fault->index));
   }
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <variant>
 
-#include "stages/archive.hpp"
 #include "cli/command_line.hpp"
+#include "stages/archive.hpp"
 #include "stages/output_dir.hpp"
 #include "stages/stages.hpp"
 
@@ -42,7 +42,8 @@ int create_diagpack(Component component, const Environment& env,
   const std::string key = key_of(info);
 
   const StageRow stages[] = {
-      {collect_os_info, "Collecting os info", "Failed to get os info, skipping. "},
+      {collect_os_info, "Collecting os info",
+       "Failed to get os info, skipping. "},
       {collect_config_files, "Collecting config files",
        "Failed to get " + key + " config files, skipping. "},
       {collect_log_files, "Collecting log files",

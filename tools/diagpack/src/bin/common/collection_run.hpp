@@ -1,9 +1,9 @@
 // One collection run for one component, start to finish.
 #pragma once
 
+#include "base/environment.hpp"
 #include "stages/component.hpp"
 #include "sys/console.hpp"
-#include "base/environment.hpp"
 
 namespace diagpack {
 

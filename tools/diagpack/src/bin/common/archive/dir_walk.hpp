@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/result.hpp"
 #include "archive/tar_builder.hpp"
+#include "base/result.hpp"
 
 namespace diagpack {
 

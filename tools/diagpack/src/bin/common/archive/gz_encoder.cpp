@@ -50,11 +50,11 @@
 #include <optional>
 #include <string>
 
-#include "sys/cpu_count.hpp"  // usable_cpu_count
 #include "archive/deflate_engine.hpp"
-#include "sys/fd_io.hpp"  // write_all
 #include "archive/parallel_deflate.hpp"
 #include "archive/serial_deflate.hpp"
+#include "sys/cpu_count.hpp"  // usable_cpu_count
+#include "sys/fd_io.hpp"      // write_all
 
 namespace diagpack {
 

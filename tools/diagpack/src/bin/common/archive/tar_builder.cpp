@@ -20,8 +20,8 @@
 // exactly that many data bytes whatever the file does meanwhile: a file that
 // grew contributes only its first bytes; one that shrank is filled up with
 // zeros and the entry fails, so a reader never loses step with the blocks
-// and the run never calls such an archive complete. Any error from the sink or the
-// file ends the operation at once and is returned; blocks already written
+// and the run never calls such an archive complete. Any error from the sink or
+// the file ends the operation at once and is returned; blocks already written
 // stay written.
 #include "archive/tar_builder.hpp"
 
@@ -33,21 +33,23 @@
 #include <array>
 #include <string>
 
+#include "archive/tar_header.hpp"
+#include "base/utf8.hpp"       // utf8_lossy
 #include "sys/fd_io.hpp"       // read_some
 #include "sys/sparse_map.hpp"  // find_sparse_map
-#include "archive/tar_header.hpp"
-#include "base/utf8.hpp"        // utf8_lossy
 
 namespace diagpack {
 
 namespace {
 
 // Error texts of append_special, after the entry name.
-constexpr std::string_view kSocketNotArchivedText = ": socket can not be archived";
+constexpr std::string_view kSocketNotArchivedText =
+    ": socket can not be archived";
 constexpr std::string_view kUnknownFileTypeText = " has unknown file type";
 // A file that ends before the size its header records.
 constexpr std::string_view kFileShrankText =
-    "file ended before the size recorded in its header. Did the file change while appending?";
+    "file ended before the size recorded in its header. Did the file change "
+    "while appending?";
 
 constexpr size_t kCopyBufferSize = 8192;
 constexpr std::array<char, 2 * kBlockSize> kZeros{};
@@ -68,7 +70,8 @@ Status write_long_name(ByteSink& sink, std::string_view name) {
   return write_padding(sink, name.size() + 1);
 }
 
-TarHeader header_for(std::string_view name, const struct stat& st, char typeflag) {
+TarHeader header_for(std::string_view name, const struct stat& st,
+                     char typeflag) {
   TarHeader header = new_gnu_header();
   set_name_field(header, name);
   fill_from(header, st, typeflag);
@@ -77,18 +80,23 @@ TarHeader header_for(std::string_view name, const struct stat& st, char typeflag
 
 // Copies at most |length| bytes of |fd| from |offset|. Returns the bytes
 // copied, fewer than |length| only when the file ended first.
-Result<uint64_t> copy_region(ByteSink& sink, int fd, uint64_t offset, uint64_t length) {
+Result<uint64_t> copy_region(ByteSink& sink, int fd, uint64_t offset,
+                             uint64_t length) {
   std::array<char, kCopyBufferSize> buf;
   uint64_t copied = 0;
   while (copied < length) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(length - copied, buf.size()));
-    ssize_t n = ::pread(fd, buf.data(), want, static_cast<off_t>(offset + copied));
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(length - copied, buf.size()));
+    ssize_t n =
+        ::pread(fd, buf.data(), want, static_cast<off_t>(offset + copied));
     if (n < 0) {
       if (errno == EINTR) continue;
       return Error::os(errno);
     }
     if (n == 0) break;
-    if (auto st = sink.write(std::string_view(buf.data(), static_cast<size_t>(n))); !st)
+    if (auto st =
+            sink.write(std::string_view(buf.data(), static_cast<size_t>(n)));
+        !st)
       return st.take_error();
     copied += static_cast<uint64_t>(n);
   }
@@ -97,8 +105,10 @@ Result<uint64_t> copy_region(ByteSink& sink, int fd, uint64_t offset, uint64_t l
 
 Status write_zeros(ByteSink& sink, uint64_t count) {
   while (count > 0) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, kZeros.size()));
-    if (auto st = sink.write(std::string_view(kZeros.data(), n)); !st) return st;
+    const size_t n =
+        static_cast<size_t>(std::min<uint64_t>(count, kZeros.size()));
+    if (auto st = sink.write(std::string_view(kZeros.data(), n)); !st)
+      return st;
     count -= n;
   }
   return {};
@@ -109,7 +119,8 @@ Status write_zeros(ByteSink& sink, uint64_t count) {
 // was taken contributes only what the header announced. A file that ended
 // early is filled up with zeros, so the archive stays readable past the
 // entry, and the entry fails with kFileShrankText.
-Status write_entry_data(ByteSink& sink, int fd, const std::vector<SparseRegion>& regions,
+Status write_entry_data(ByteSink& sink, int fd,
+                        const std::vector<SparseRegion>& regions,
                         uint64_t stored) {
   uint64_t written = 0;
   bool shrank = false;
@@ -124,7 +135,8 @@ Status write_entry_data(ByteSink& sink, int fd, const std::vector<SparseRegion>&
   }
   if (auto s = write_zeros(sink, stored - written); !s) return s;
   if (auto s = write_padding(sink, stored); !s) return s;
-  if (shrank) return Error::fixed(ErrorKind::UnexpectedEof, std::string(kFileShrankText));
+  if (shrank)
+    return Error::fixed(ErrorKind::UnexpectedEof, std::string(kFileShrankText));
   return {};
 }
 
@@ -133,12 +145,13 @@ void set_slot(SparseSlot& slot, const SparseRegion& region) {
   num_field_wrapper_into(slot.numbytes, region.length);
 }
 
-Status write_sparse(ByteSink& sink, std::string_view name, const struct stat& st,
-                    int fd, const SparseMap& map) {
+Status write_sparse(ByteSink& sink, std::string_view name,
+                    const struct stat& st, int fd, const SparseMap& map) {
   const auto& regions = map.regions;
   TarHeader header = header_for(name, st, 'S');
   num_field_wrapper_into(header.size, map.stored_bytes);
-  num_field_wrapper_into(header.realsize, regions.back().offset + regions.back().length);
+  num_field_wrapper_into(header.realsize,
+                         regions.back().offset + regions.back().length);
   const size_t in_header = std::min(regions.size(), kHeaderSparseSlots);
   for (size_t i = 0; i < in_header; ++i) set_slot(header.sparse[i], regions[i]);
   header.isextended = regions.size() > kHeaderSparseSlots ? 1 : 0;
@@ -148,8 +161,10 @@ Status write_sparse(ByteSink& sink, std::string_view name, const struct stat& st
   for (size_t first = kHeaderSparseSlots; first < regions.size();
        first += kExtensionSparseSlots) {
     SparseExtension ext{};
-    const size_t count = std::min(regions.size() - first, kExtensionSparseSlots);
-    for (size_t i = 0; i < count; ++i) set_slot(ext.sparse[i], regions[first + i]);
+    const size_t count =
+        std::min(regions.size() - first, kExtensionSparseSlots);
+    for (size_t i = 0; i < count; ++i)
+      set_slot(ext.sparse[i], regions[first + i]);
     ext.isextended = first + count < regions.size() ? 1 : 0;
     if (auto s = sink.write(block_bytes(ext)); !s) return s;
   }
@@ -163,7 +178,8 @@ Builder::Builder(ByteSink& sink) : sink_(sink) {}
 
 Builder::~Builder() { (void)end_archive(); }
 
-Status Builder::append_directory_entry(std::string_view name, const struct stat& st) {
+Status Builder::append_directory_entry(std::string_view name,
+                                       const struct stat& st) {
   if (auto s = write_long_name(sink_, name); !s) return s;
   TarHeader header = header_for(name, st, '5');
   set_cksum(header);
@@ -194,9 +210,11 @@ Status Builder::append_special(std::string_view name, const struct stat& st) {
   } else if (S_ISBLK(st.st_mode)) {
     typeflag = '4';
   } else if (S_ISSOCK(st.st_mode)) {
-    return Error::fixed(ErrorKind::Other, utf8_lossy(name) + std::string(kSocketNotArchivedText));
+    return Error::fixed(ErrorKind::Other,
+                        utf8_lossy(name) + std::string(kSocketNotArchivedText));
   } else {
-    return Error::fixed(ErrorKind::Other, utf8_lossy(name) + std::string(kUnknownFileTypeText));
+    return Error::fixed(ErrorKind::Other,
+                        utf8_lossy(name) + std::string(kUnknownFileTypeText));
   }
   if (auto s = write_long_name(sink_, name); !s) return s;
   TarHeader header = header_for(name, st, typeflag);

@@ -11,7 +11,8 @@ namespace {
 // The split of a device number into major and minor used by the Linux C
 // library, each kept as a 32-bit number.
 uint32_t device_major(uint64_t dev) {
-  return static_cast<uint32_t>(((dev >> 32) & 0xFFFFF000u) | ((dev >> 8) & 0xFFFu));
+  return static_cast<uint32_t>(((dev >> 32) & 0xFFFFF000u) |
+                               ((dev >> 8) & 0xFFFu));
 }
 uint32_t device_minor(uint64_t dev) {
   return static_cast<uint32_t>(((dev >> 12) & 0xFFFFFF00u) | (dev & 0xFFu));
@@ -77,7 +78,8 @@ TarHeader prepare_header(uint64_t size, char typeflag) {
 
 void set_name_field(TarHeader& header, std::string_view name) {
   std::string_view stored =
-      needs_long_name(name) ? utf8_valid_prefix(name.substr(0, kNameFieldSize)) : name;
+      needs_long_name(name) ? utf8_valid_prefix(name.substr(0, kNameFieldSize))
+                            : name;
   std::memset(header.name, 0, sizeof header.name);
   copy_into(header.name, stored);
 }

@@ -9,7 +9,7 @@
 namespace diagpack {
 
 enum class ErrorKind {
-  Os,             // from an errno value; os_code() tells which
+  Os,  // from an errno value; os_code() tells which
   NotFound,
   InvalidInput,
   InvalidData,

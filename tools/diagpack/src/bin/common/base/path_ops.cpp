@@ -31,7 +31,8 @@ std::string_view last_piece(std::string_view body) {
 // |body| without its last piece and the "/" before it.
 std::string_view drop_last_piece(std::string_view body) {
   size_t slash = body.rfind('/');
-  return slash == std::string_view::npos ? std::string_view() : body.substr(0, slash);
+  return slash == std::string_view::npos ? std::string_view()
+                                         : body.substr(0, slash);
 }
 
 // Drops trailing pieces that are no components ("" and ".").

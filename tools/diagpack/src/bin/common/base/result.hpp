@@ -21,15 +21,27 @@ class [[nodiscard]] Result {
   bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
 
-  T& value() { assert(ok()); return std::get<0>(state_); }
-  const T& value() const { assert(ok()); return std::get<0>(state_); }
+  T& value() {
+    assert(ok());
+    return std::get<0>(state_);
+  }
+  const T& value() const {
+    assert(ok());
+    return std::get<0>(state_);
+  }
   T& operator*() { return value(); }
   const T& operator*() const { return value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  const Error& error() const { assert(!ok()); return std::get<1>(state_); }
-  Error take_error() { assert(!ok()); return std::move(std::get<1>(state_)); }
+  const Error& error() const {
+    assert(!ok());
+    return std::get<1>(state_);
+  }
+  Error take_error() {
+    assert(!ok());
+    return std::move(std::get<1>(state_));
+  }
 
  private:
   std::variant<T, Error> state_;
@@ -43,8 +55,14 @@ class [[nodiscard]] Status {
 
   bool ok() const { return !failed_; }
   explicit operator bool() const { return ok(); }
-  const Error& error() const { assert(failed_); return error_; }
-  Error take_error() { assert(failed_); return std::move(error_); }
+  const Error& error() const {
+    assert(failed_);
+    return error_;
+  }
+  Error take_error() {
+    assert(failed_);
+    return std::move(error_);
+  }
 
  private:
   Error error_;

@@ -11,9 +11,9 @@ namespace diagpack {
 
 // The first ill-formed sequence of a byte string.
 struct Utf8Fault {
-  size_t index = 0;        // bytes before the sequence (all well formed)
-  size_t length = 0;       // bytes accepted before the wrong one, lead included
-  bool incomplete = false; // the input ended where a byte was still needed
+  size_t index = 0;   // bytes before the sequence (all well formed)
+  size_t length = 0;  // bytes accepted before the wrong one, lead included
+  bool incomplete = false;  // the input ended where a byte was still needed
 };
 
 // Returns the first fault of |bytes|, or nothing when they are valid UTF-8.

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/jaro.hpp"  // jaro_similarity
 #include "base/utf8.hpp"  // utf8_lossy, find_utf8_fault
+#include "cli/jaro.hpp"   // jaro_similarity
 
 namespace diagpack {
 

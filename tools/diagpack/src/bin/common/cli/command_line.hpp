@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "sys/console.hpp"
 #include "base/environment.hpp"
 #include "cli/styled_text.hpp"
+#include "sys/console.hpp"
 
 namespace diagpack {
 

@@ -7,8 +7,8 @@
 // number of at least 1 can only have overflowed, a smaller one underflowed.
 #include "config/json_number.hpp"
 
-#include <algorithm>     // std::min
-#include <charconv>      // std::from_chars
+#include <algorithm>  // std::min
+#include <charconv>   // std::from_chars
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -121,9 +121,9 @@ std::optional<JsonValue> convert_number(std::string_view token) {
     if (fits && !negative) return JsonValue::from_uint64(magnitude);
     constexpr uint64_t kMinMagnitude = uint64_t{1} << 63;  // of INT64_MIN
     if (fits && magnitude <= kMinMagnitude) {
-      return JsonValue::from_int64(
-          magnitude == kMinMagnitude ? std::numeric_limits<int64_t>::min()
-                                     : -static_cast<int64_t>(magnitude));
+      return JsonValue::from_int64(magnitude == kMinMagnitude
+                                       ? std::numeric_limits<int64_t>::min()
+                                       : -static_cast<int64_t>(magnitude));
     }
   }
   double value = 0;

@@ -33,11 +33,12 @@ Error json_error(const JsonCursor& cursor) {
   std::string_view before = cursor.text.substr(0, cursor.stop);
   size_t line = 1 + std::count(before.begin(), before.end(), '\n');
   size_t last_lf = before.rfind('\n');
-  size_t column = last_lf == std::string_view::npos ? before.size()
-                                                    : before.size() - last_lf - 1;
+  size_t column = last_lf == std::string_view::npos
+                      ? before.size()
+                      : before.size() - last_lf - 1;
   std::string display(cursor.message);
-  display += " at line " + std::to_string(line) + " column " +
-             std::to_string(column);
+  display +=
+      " at line " + std::to_string(line) + " column " + std::to_string(column);
   return Error::fixed(
       cursor.ended_early ? ErrorKind::UnexpectedEof : ErrorKind::InvalidData,
       std::move(display));
@@ -76,17 +77,22 @@ class Reader {
     if (cursor_.at_end()) return cursor_.fail_at_end(kJsonEofValueText);
     char c = cursor_.current();
     switch (c) {
-      case '[': return read_array(out, depth + 1);
-      case '{': return read_object(out, depth + 1);
+      case '[':
+        return read_array(out, depth + 1);
+      case '{':
+        return read_object(out, depth + 1);
       case '"': {
         std::string s;
         if (!read_json_string(cursor_, s)) return false;
         out = JsonValue::from_string(std::move(s));
         return true;
       }
-      case 't': return read_literal("true", JsonValue::from_bool(true), out);
-      case 'f': return read_literal("false", JsonValue::from_bool(false), out);
-      case 'n': return read_literal("null", JsonValue(), out);
+      case 't':
+        return read_literal("true", JsonValue::from_bool(true), out);
+      case 'f':
+        return read_literal("false", JsonValue::from_bool(false), out);
+      case 'n':
+        return read_literal("null", JsonValue(), out);
       default:
         if (c == '-' || is_digit(c)) return read_json_number(cursor_, out);
         return cursor_.fail_past_current(kExpectedValue);

@@ -11,8 +11,8 @@
 
 #include <string_view>
 
-#include "config/json_value.hpp"
 #include "base/result.hpp"
+#include "config/json_value.hpp"
 
 namespace diagpack {
 

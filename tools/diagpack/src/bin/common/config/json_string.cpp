@@ -94,16 +94,34 @@ bool read_escape(JsonCursor& cursor, std::string& out) {
   if (cursor.at_end()) return cursor.fail_at_end(kEofString);
   char plain = 0;
   switch (cursor.current()) {
-    case '"': plain = '"'; break;
-    case '\\': plain = '\\'; break;
-    case '/': plain = '/'; break;
-    case 'b': plain = '\b'; break;
-    case 'f': plain = '\f'; break;
-    case 'n': plain = '\n'; break;
-    case 'r': plain = '\r'; break;
-    case 't': plain = '\t'; break;
-    case 'u': return read_unicode_escape(cursor, out);
-    default: return cursor.fail_past_current(kInvalidEscape);
+    case '"':
+      plain = '"';
+      break;
+    case '\\':
+      plain = '\\';
+      break;
+    case '/':
+      plain = '/';
+      break;
+    case 'b':
+      plain = '\b';
+      break;
+    case 'f':
+      plain = '\f';
+      break;
+    case 'n':
+      plain = '\n';
+      break;
+    case 'r':
+      plain = '\r';
+      break;
+    case 't':
+      plain = '\t';
+      break;
+    case 'u':
+      return read_unicode_escape(cursor, out);
+    default:
+      return cursor.fail_past_current(kInvalidEscape);
   }
   out += plain;
   ++cursor.pos;

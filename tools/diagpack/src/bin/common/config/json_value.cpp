@@ -33,10 +33,9 @@ JsonValue JsonValue::from_array(Array elements) {
 // O(n log n) however many duplicates there are; replacing on insert would
 // cost a lookup per member.
 JsonValue JsonValue::from_members(std::vector<Member> members) {
-  std::stable_sort(members.begin(), members.end(),
-                   [](const Member& a, const Member& b) {
-                     return a.first < b.first;
-                   });
+  std::stable_sort(
+      members.begin(), members.end(),
+      [](const Member& a, const Member& b) { return a.first < b.first; });
   size_t kept = 0;
   for (size_t i = 0; i < members.size(); ++i) {
     if (i + 1 < members.size() && members[i].first == members[i + 1].first) {

@@ -13,7 +13,16 @@
 
 namespace diagpack {
 
-enum class JsonKind { Null, Bool, Int64, Uint64, Double, String, Array, Object };
+enum class JsonKind {
+  Null,
+  Bool,
+  Int64,
+  Uint64,
+  Double,
+  String,
+  Array,
+  Object
+};
 
 class JsonValue {
  public:
@@ -64,9 +73,9 @@ class JsonValue {
 
  private:
   // Alternatives in JsonKind order.
-  using Storage = std::variant<std::monostate, bool, std::int64_t,
-                               std::uint64_t, double, std::string, Array,
-                               Object>;
+  using Storage =
+      std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double,
+                   std::string, Array, Object>;
   explicit JsonValue(Storage value) : value_(std::move(value)) {}
 
   Storage value_;

@@ -20,8 +20,8 @@
 
 #include "archive/dir_walk.hpp"
 #include "archive/gz_encoder.hpp"
-#include "sys/remove_tree.hpp"
 #include "archive/tar_builder.hpp"
+#include "sys/remove_tree.hpp"
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {
@@ -36,7 +36,8 @@ constexpr std::string_view kArchivedText = "Logs and config can be found at ";
 constexpr std::string_view kArchiveFailedText =
     "Failed to archive output directory, ";
 constexpr std::string_view kArchiveFailedSkipText = ", skipping. ";
-constexpr std::string_view kCleanupFailedText = "Failed to clean up directory, ";
+constexpr std::string_view kCleanupFailedText =
+    "Failed to clean up directory, ";
 
 // Removes what stands at |path| (never following a link; nothing there is
 // fine; a directory fails with EISDIR), then creates a new file there.
@@ -83,7 +84,8 @@ void archive_output_directory(const std::string& out_dir,
   if (!file) return report_archive_failure(console, out_dir, file.error());
 
   Status written = write_archive(std::move(*file), out_dir, info);
-  if (!written) return report_archive_failure(console, out_dir, written.error());
+  if (!written)
+    return report_archive_failure(console, out_dir, written.error());
 
   console.out_line(std::string(kArchivedText) + archive_path);
 

@@ -10,6 +10,7 @@
 namespace diagpack {
 
 void archive_output_directory(const std::string& out_dir,
-                              const ComponentInfo& info, const Console& console);
+                              const ComponentInfo& info,
+                              const Console& console);
 
 }  // namespace diagpack

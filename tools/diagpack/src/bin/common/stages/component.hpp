@@ -11,10 +11,10 @@ namespace diagpack {
 using Component = std::uint8_t;  // 0 dyn, 1 jce, 2 pkcs11, 3 cli
 
 struct ComponentInfo {
-  std::string_view key;              // "jce"
-  std::string_view output_dir_name;  // "jce-data"
-  std::string_view config_file_name; // "quorvane-jce.cfg"
-  std::string_view package_name;     // "quorvane-jce"
+  std::string_view key;               // "jce"
+  std::string_view output_dir_name;   // "jce-data"
+  std::string_view config_file_name;  // "quorvane-jce.cfg"
+  std::string_view package_name;      // "quorvane-jce"
 };
 
 // Where every component keeps its configuration file.

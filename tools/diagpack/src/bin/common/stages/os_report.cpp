@@ -2,11 +2,11 @@
 
 #include <sys/utsname.h>  // uname
 
+#include "base/path_ops.hpp"  // join_path
+#include "base/utf8.hpp"  // is_valid_utf8, latin1_to_utf8, kStreamNotUtf8Text
+#include "stages/stages.hpp"  // collect_os_info
 #include "sys/fd_io.hpp"      // read_some, read_to_end, write_file
-#include "base/path_ops.hpp"   // join_path
-#include "stages/stages.hpp"     // collect_os_info
 #include "sys/unique_fd.hpp"  // open_for_reading
-#include "base/utf8.hpp"       // is_valid_utf8, latin1_to_utf8, kStreamNotUtf8Text
 
 namespace diagpack {
 
@@ -98,7 +98,8 @@ Result<std::string> os_report_text(const ReleaseFiles& files) {
   auto content = read_to_end(fd->get());
   if (!content) return content.take_error();
   if (!is_valid_utf8(*content))
-    return Error::fixed(ErrorKind::InvalidData, std::string(kStreamNotUtf8Text));
+    return Error::fixed(ErrorKind::InvalidData,
+                        std::string(kStreamNotUtf8Text));
   text += "System Release: " + *content + "\n";
   return text;
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <variant>
 
-#include "stages/component.hpp"
 #include "base/environment.hpp"
+#include "stages/component.hpp"
 
 namespace diagpack {
 

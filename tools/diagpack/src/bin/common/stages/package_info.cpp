@@ -1,11 +1,11 @@
 #include "stages/package_info.hpp"
 
+#include "base/path_ops.hpp"      // join_path
+#include "base/utf8.hpp"          // find_utf8_fault, utf8_fault_text
+#include "stages/os_report.hpp"   // SystemSnapshot
+#include "stages/stages.hpp"      // collect_package_info
 #include "sys/child_process.hpp"  // run_child, exited_zero
 #include "sys/fd_io.hpp"          // write_file
-#include "stages/os_report.hpp"      // SystemSnapshot
-#include "base/path_ops.hpp"       // join_path
-#include "stages/stages.hpp"         // collect_package_info
-#include "base/utf8.hpp"           // find_utf8_fault, utf8_fault_text
 
 namespace diagpack {
 
@@ -34,8 +34,8 @@ Status write_package_report(const std::string& report_path,
   auto result = run_child(query.argv);
   if (!result) return result.take_error();
   if (query.check_status && !exited_zero(result->wait_status))
-    return Error::fixed(ErrorKind::Other,
-                        std::string(kDpkgQueryFailedText) + std::string(package_name));
+    return Error::fixed(ErrorKind::Other, std::string(kDpkgQueryFailedText) +
+                                              std::string(package_name));
   if (auto fault = find_utf8_fault(result->out))
     return Error::fixed(ErrorKind::Other, utf8_fault_text(*fault));
   return write_file(report_path, result->out);

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "stages/component.hpp"
 #include "base/result.hpp"
+#include "stages/component.hpp"
 
 namespace diagpack {
 

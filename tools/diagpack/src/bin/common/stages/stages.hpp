@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "stages/component.hpp"
 #include "base/result.hpp"
+#include "stages/component.hpp"
 
 namespace diagpack {
 

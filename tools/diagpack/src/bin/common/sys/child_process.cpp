@@ -31,8 +31,9 @@ class SpawnSetup {
   SpawnSetup& operator=(const SpawnSetup&) = delete;
 
   // Puts |stdin_fd|, |stdout_fd| and |stderr_fd| on 0, 1 and 2 of the child
-  // and closes every descriptor above them, with an empty signal mask and SIGPIPE back at its default (this process
-  // ignores it). Returns 0 or an errno value.
+  // and closes every descriptor above them, with an empty signal mask and
+  // SIGPIPE back at its default (this process ignores it). Returns 0 or an
+  // errno value.
   int prepare(int stdin_fd, int stdout_fd, int stderr_fd) {
     if (!actions_ok_ || !attr_ok_) return ENOMEM;
     const int moves[3][2] = {{stdin_fd, 0}, {stdout_fd, 1}, {stderr_fd, 2}};
@@ -41,15 +42,16 @@ class SpawnSetup {
         return rc;
     // Our own descriptors are close-on-exec; this also keeps from the child
     // any descriptor that whoever started us left open.
-    if (int rc = ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3)) return rc;
+    if (int rc = ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3))
+      return rc;
     sigset_t none, pipe_only;
     sigemptyset(&none);
     sigemptyset(&pipe_only);
     sigaddset(&pipe_only, SIGPIPE);
     if (int rc = ::posix_spawnattr_setsigmask(&attr_, &none)) return rc;
     if (int rc = ::posix_spawnattr_setsigdefault(&attr_, &pipe_only)) return rc;
-    return ::posix_spawnattr_setflags(&attr_,
-                                      POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    return ::posix_spawnattr_setflags(
+        &attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }
 
   const posix_spawn_file_actions_t* actions() const { return &actions_; }
@@ -113,10 +115,12 @@ Result<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv) {
   if (!err) return err.take_error();
 
   SpawnSetup setup;
-  if (int rc = setup.prepare(dev_null->get(), out->write.get(), err->write.get()))
+  if (int rc =
+          setup.prepare(dev_null->get(), out->write.get(), err->write.get()))
     return Error::os(rc);
   std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   // posix_spawnp reports a failed exec (ENOENT, EACCES, ...) as its result.
   pid_t pid = -1;

@@ -36,8 +36,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "sys/fd_io.hpp"
 #include "base/path_ops.hpp"
+#include "sys/fd_io.hpp"
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {
@@ -61,22 +61,27 @@ bool send_file_unsupported(int err) {
 }
 
 Status seek_to(int fd, uint64_t pos) {
-  if (::lseek(fd, static_cast<off_t>(pos), SEEK_SET) < 0) return Error::os(errno);
+  if (::lseek(fd, static_cast<off_t>(pos), SEEK_SET) < 0)
+    return Error::os(errno);
   return {};
 }
 
 // Copies from the current positions of |in| and |out| until |limit| bytes
 // have moved or read(2) reports end of file. Returns the bytes copied.
-Result<uint64_t> read_write_copy(int in, int out, std::optional<uint64_t> limit) {
+Result<uint64_t> read_write_copy(int in, int out,
+                                 std::optional<uint64_t> limit) {
   char buf[kBufferSize];
   uint64_t done = 0;
   while (!limit || done < *limit) {
-    size_t want = limit ? static_cast<size_t>(std::min<uint64_t>(*limit - done, sizeof buf))
-                        : sizeof buf;
+    size_t want =
+        limit
+            ? static_cast<size_t>(std::min<uint64_t>(*limit - done, sizeof buf))
+            : sizeof buf;
     auto got = read_some(in, buf, want);
     if (!got) return got.take_error();
     if (*got == 0) break;
-    if (auto st = write_all(out, std::string_view(buf, *got)); !st) return st.take_error();
+    if (auto st = write_all(out, std::string_view(buf, *got)); !st)
+      return st.take_error();
     done += *got;
   }
   return done;
@@ -97,13 +102,18 @@ class RegionCopier {
       const uint64_t pos = offset + done;
       const std::optional<uint64_t> rest =
           length ? std::optional<uint64_t>(*length - done) : std::nullopt;
-      if (method_ == Method::kReadWrite) return finish_by_reading(pos, rest, done);
-      const size_t want =
-          static_cast<size_t>(std::min<uint64_t>(rest.value_or(kKernelChunk), kKernelChunk));
-      auto moved = method_ == Method::kFileRange ? file_range(pos, want) : send_file(pos, want);
+      if (method_ == Method::kReadWrite)
+        return finish_by_reading(pos, rest, done);
+      const size_t want = static_cast<size_t>(
+          std::min<uint64_t>(rest.value_or(kKernelChunk), kKernelChunk));
+      auto moved = method_ == Method::kFileRange ? file_range(pos, want)
+                                                 : send_file(pos, want);
       if (!moved) return moved.take_error();
       if (*moved == 0) {
-        if (fell_back_) { fell_back_ = false; continue; }
+        if (fell_back_) {
+          fell_back_ = false;
+          continue;
+        }
         return finish_by_reading(pos, rest, done);
       }
       done += *moved;
@@ -202,7 +212,9 @@ Result<uint64_t> copy_sparse(int in, int out) {
   return end;
 }
 
-bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
+bool has_nul(const std::string& path) {
+  return path.find('\0') != std::string::npos;
+}
 
 }  // namespace
 
@@ -215,7 +227,8 @@ Result<uint64_t> copy_file(const std::string& src, const std::string& dst) {
   struct stat src_st;
   if (::fstat(in->get(), &src_st) != 0) return Error::os(errno);
   if (!S_ISREG(src_st.st_mode)) {
-    return Error::fixed(ErrorKind::InvalidInput, std::string(kNotRegularFileText));
+    return Error::fixed(ErrorKind::InvalidInput,
+                        std::string(kNotRegularFileText));
   }
 
   const mode_t mode = src_st.st_mode & 07777;

@@ -15,7 +15,8 @@ Status write_all(int fd, std::string_view bytes) {
       if (errno == EINTR) continue;
       return Error::os(errno);
     }
-    if (n == 0) return Error::fixed(ErrorKind::Other, std::string(kWriteZeroText));
+    if (n == 0)
+      return Error::fixed(ErrorKind::Other, std::string(kWriteZeroText));
     bytes.remove_prefix(static_cast<size_t>(n));
   }
   return {};

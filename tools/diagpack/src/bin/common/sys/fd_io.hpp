@@ -11,7 +11,8 @@
 namespace diagpack {
 
 // The error of a write that accepted no bytes at all.
-inline constexpr std::string_view kWriteZeroText = "failed to write whole buffer";
+inline constexpr std::string_view kWriteZeroText =
+    "failed to write whole buffer";
 
 // Writes all of |bytes| to |fd|. Returns the first write error, or
 // kWriteZeroText when a write accepts nothing.

@@ -77,7 +77,8 @@ Result<SparseMap> find_sparse_map(int fd, const struct stat& st) {
   auto map = walk_regions(fd, size);
   if (!map) return map;
   // The seeks moved the position; the data of a whole file are read from it.
-  if (Seek back = seek(fd, 0, SEEK_SET); !back.ok()) return Error::os(back.error);
+  if (Seek back = seek(fd, 0, SEEK_SET); !back.ok())
+    return Error::os(back.error);
   return map;
 }
 

@@ -14,13 +14,16 @@ namespace diagpack {
 
 // Texts of a hole map that changes while it is read.
 inline constexpr std::string_view kSeekDataBeyondEndText =
-    "lseek(SEEK_DATA) went beyond the end of the file. Did the file change while appending?";
-inline constexpr std::string_view kSeekDataBackwardsText = "lseek(SEEK_DATA) went backwards";
+    "lseek(SEEK_DATA) went beyond the end of the file. Did the file change "
+    "while appending?";
+inline constexpr std::string_view kSeekDataBackwardsText =
+    "lseek(SEEK_DATA) went backwards";
 inline constexpr std::string_view kSeekDataNoAdvanceText =
     "lseek(SEEK_DATA) did not advance. Did the file change while appending?";
 inline constexpr std::string_view kSeekHoleEnxioText =
     "lseek(SEEK_HOLE) returned ENXIO. Did the file change while appending?";
-inline constexpr std::string_view kSeekHoleBackwardsText = "lseek(SEEK_HOLE) went backwards";
+inline constexpr std::string_view kSeekHoleBackwardsText =
+    "lseek(SEEK_HOLE) went backwards";
 inline constexpr std::string_view kSeekHoleNoAdvanceText =
     "lseek(SEEK_HOLE) did not advance. Did the file change while appending?";
 

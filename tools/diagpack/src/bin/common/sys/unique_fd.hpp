@@ -25,7 +25,11 @@ class UniqueFd {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
-  int release() { int fd = fd_; fd_ = -1; return fd; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   void reset(int fd = -1);
   // Closes the descriptor and reports the close error, if any.
   Status close_checked();
