@@ -123,7 +123,7 @@ class DirWalkTest : public ::testing::Test {
     StringSink sink;
     Status status;
     {
-      Builder builder(sink);
+      TarBuilder builder(sink);
       status = append_dir_all(builder, "jce-data", out_);
     }
     entries_ = parse_tar(sink.data);

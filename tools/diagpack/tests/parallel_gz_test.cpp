@@ -128,7 +128,7 @@ TEST_F(ParallelGzTest, TarStreamAcrossManySmallBlocksReadByTarAndBsdtar) {
   const std::string archive = dir_.file("a.tar.gz");
   {
     GzEncoder gz(create(archive), 6, 4, 5000);  // cuts inside headers and data
-    Builder builder(gz);
+    TarBuilder builder(gz);
     struct stat st;
     ASSERT_EQ(::stat(src.c_str(), &st), 0);
     ASSERT_TRUE(builder.append_directory_entry("jce-data/", st));

@@ -45,7 +45,7 @@ class FullSink : public ByteSink {
 class TarBuilderTest : public ::testing::Test {
  protected:
   // Appends the file at |path| under |name|; returns the error text or "".
-  std::string append(Builder& builder, const std::string& path,
+  std::string append(TarBuilder& builder, const std::string& path,
                      std::string_view name) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     EXPECT_GE(fd, 0);
@@ -55,7 +55,7 @@ class TarBuilderTest : public ::testing::Test {
   }
   std::string archive_of(const std::string& path, std::string_view name) {
     StringSink sink;
-    Builder builder(sink);
+    TarBuilder builder(sink);
     EXPECT_EQ(append(builder, path, name), "");
     return sink.data;
   }
@@ -84,7 +84,7 @@ TEST_F(TarBuilderTest, RegularFileDataIsPaddedToWholeBlocks) {
 
 TEST_F(TarBuilderTest, LongNamesGetALongNameEntry) {
   StringSink sink;
-  Builder b(sink);
+  TarBuilder b(sink);
   struct stat st {};
   st.st_mode = S_IFDIR | 0755;
   ASSERT_TRUE(b.append_directory_entry(std::string(100, 'n'), st));
@@ -168,7 +168,7 @@ TEST_F(TarBuilderTest, ThirtyRegionsNeedTwoExtensionBlocks) {
 
 TEST_F(TarBuilderTest, SpecialFiles) {
   StringSink sink;
-  Builder b(sink);
+  TarBuilder b(sink);
   std::string fifo = dir_.file("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   struct stat st;
@@ -206,20 +206,20 @@ TEST_F(TarBuilderTest, SpecialFiles) {
 TEST_F(TarBuilderTest, EndMarkerIsWrittenOnce) {
   StringSink sink;
   {
-    Builder b(sink);
+    TarBuilder b(sink);
     ASSERT_TRUE(b.end_archive());
     ASSERT_TRUE(b.end_archive());
   }
   EXPECT_EQ(sink.data, std::string(1024, '\0'));
   StringSink by_destructor;
-  { Builder b(by_destructor); }
+  { TarBuilder b(by_destructor); }
   EXPECT_EQ(by_destructor.data, std::string(1024, '\0'));
 }
 
 TEST_F(TarBuilderTest, SinkErrorsComeBackAtOnce) {
   pwrite_file(dir_.file("data"), std::string(20000, 'd'));
   FullSink sink(512 + 8192);  // header and one buffer, then full
-  Builder b(sink);
+  TarBuilder b(sink);
   EXPECT_EQ(append(b, dir_.file("data"), "data"),
             "No space left on device (os error 28)");
   EXPECT_EQ(sink.data.size(), 512u + 8192u);
@@ -229,7 +229,7 @@ TEST_F(TarBuilderTest, SinkErrorsComeBackAtOnce) {
 
 TEST_F(TarBuilderTest, UnreadableDescriptorIsAnOsError) {
   StringSink sink;
-  Builder b(sink);
+  TarBuilder b(sink);
   EXPECT_EQ(b.append_file("x", -1).error().text(),
             "Bad file descriptor (os error 9)");
   EXPECT_EQ(sink.data, "");

@@ -119,7 +119,7 @@ TEST(TarHeader, NameFieldLengthsAndUtf8Cut) {
 }
 
 TEST(TarHeader, LongNameEntryHeader) {
-  TarHeader h = prepare_header(102, 'L');
+  TarHeader h = long_name_header(102);
   EXPECT_EQ(FIELD(h, name), "././@LongLink" + std::string(87, '\0'));
   EXPECT_EQ(FIELD(h, mode), "0000644\0"s);
   EXPECT_EQ(FIELD(h, uid), "0000000\0"s);

@@ -1,4 +1,4 @@
-// An archive written by Builder over GzEncoder, read back by independent
+// An archive written by TarBuilder over GzEncoder, read back by independent
 // readers: gzip -t, Python's tarfile, GNU tar and bsdtar.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -54,7 +54,7 @@ class TarReadersTest : public ::testing::Test {
   void write_archive() {
     GzEncoder gz(UniqueFd(::open(
         archive_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)));
-    Builder builder(gz);
+    TarBuilder builder(gz);
     struct stat st;
     ASSERT_EQ(::stat(src_.c_str(), &st), 0);
     ASSERT_TRUE(builder.append_directory_entry("jce-data/", st));

@@ -1,4 +1,4 @@
-// Entry point of diagpack-cli: one collection run for component 3 (cli).
+// Entry point of diagpack-cli: one collection run for cli.
 #include <unistd.h>  // environ
 
 #include "collection_run.hpp"
@@ -6,6 +6,7 @@
 int main(int argc, char** argv) {
   diagpack::prepare_process();
   return diagpack::create_diagpack(
-      /*component=*/3, diagpack::Environment::of_process(argc, argv, environ),
+      diagpack::Component::cli,
+      diagpack::Environment::of_process(argc, argv, environ),
       diagpack::Console{});
 }

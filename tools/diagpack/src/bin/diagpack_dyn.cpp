@@ -1,4 +1,4 @@
-// Entry point of diagpack-dyn: one collection run for component 0 (dyn).
+// Entry point of diagpack-dyn: one collection run for dyn.
 #include <unistd.h>  // environ
 
 #include "collection_run.hpp"
@@ -6,6 +6,7 @@
 int main(int argc, char** argv) {
   diagpack::prepare_process();
   return diagpack::create_diagpack(
-      /*component=*/0, diagpack::Environment::of_process(argc, argv, environ),
+      diagpack::Component::dyn,
+      diagpack::Environment::of_process(argc, argv, environ),
       diagpack::Console{});
 }

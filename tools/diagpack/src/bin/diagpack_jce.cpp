@@ -1,4 +1,4 @@
-// Entry point of diagpack-jce: one collection run for component 1 (jce).
+// Entry point of diagpack-jce: one collection run for jce.
 #include <unistd.h>  // environ
 
 #include "collection_run.hpp"
@@ -6,6 +6,7 @@
 int main(int argc, char** argv) {
   diagpack::prepare_process();
   return diagpack::create_diagpack(
-      /*component=*/1, diagpack::Environment::of_process(argc, argv, environ),
+      diagpack::Component::jce,
+      diagpack::Environment::of_process(argc, argv, environ),
       diagpack::Console{});
 }

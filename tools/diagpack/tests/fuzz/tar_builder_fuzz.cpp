@@ -1,5 +1,5 @@
 // Fuzzes the tar header encoding: entry names of arbitrary bytes and length
-// and arbitrary status numbers go through Builder into a StringSink. Besides
+// and arbitrary status numbers go through TarBuilder into a StringSink. Besides
 // the sanitizers' checks it holds the writer to what readers rely on:
 // - the output is whole 512-byte blocks and every header's checksum
 //   recomputes;
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string name = in.ConsumeRemainingBytesAsString();
 
   StringSink sink;
-  Builder builder(sink);
+  TarBuilder builder(sink);
   Status status = type == S_IFDIR ? builder.append_directory_entry(name, st)
                                   : builder.append_special(name, st);
   const std::string& out = sink.data;

@@ -66,7 +66,7 @@ bool is_link_to_dir(const Item& item) {
          S_ISDIR(st.st_mode);
 }
 
-Status append_directory(Builder& builder, const std::string& name,
+Status append_directory(TarBuilder& builder, const std::string& name,
                         const Item& item, std::vector<Item>& stack) {
   Status listed = push_children(item.path, stack);
   if (!listed) return listed;
@@ -76,7 +76,7 @@ Status append_directory(Builder& builder, const std::string& name,
   return builder.append_directory_entry(name, st);
 }
 
-Status append_other(Builder& builder, const std::string& name,
+Status append_other(TarBuilder& builder, const std::string& name,
                     const Item& item) {
   struct stat st;
   Status got = stat_following(item.path, st);
@@ -89,7 +89,7 @@ Status append_other(Builder& builder, const std::string& name,
 
 }  // namespace
 
-Status append_dir_all(Builder& builder, std::string_view top_name,
+Status append_dir_all(TarBuilder& builder, std::string_view top_name,
                       const std::string& src_dir) {
   std::vector<Item> stack;
   stack.push_back(Item{src_dir, true, false});

@@ -22,9 +22,9 @@ namespace diagpack {
 // |top_name| joined with the path below |src_dir|: "jce-data/" for the
 // directory itself, "jce-data/logs/a.log" below it. Returns the first
 // error: a listing, type, status or open error (a dangling link fails with
-// ENOENT, a link loop with ELOOP) or the Builder's error, which names the
+// ENOENT, a link loop with ELOOP) or the TarBuilder's error, which names the
 // entry for sockets and unknown types.
-Status append_dir_all(Builder& builder, std::string_view top_name,
+Status append_dir_all(TarBuilder& builder, std::string_view top_name,
                       const std::string& src_dir);
 
 }  // namespace diagpack

@@ -1,6 +1,6 @@
 // The tar writer.
 //
-// An archive is a sequence of 512-byte blocks and the Builder writes them
+// An archive is a sequence of 512-byte blocks and the TarBuilder writes them
 // strictly in order, straight into its sink: nothing is held back, nothing is
 // revisited. Each entry is a header block (tar_header.hpp builds it) that may
 // be preceded by a GNU long-name entry ("././@LongLink", typeflag 'L') when
@@ -63,7 +63,7 @@ Status write_padding(ByteSink& sink, uint64_t data_length) {
 // The long-name entry for |name| when the header cannot hold it.
 Status write_long_name(ByteSink& sink, std::string_view name) {
   if (!needs_long_name(name)) return {};
-  const TarHeader header = prepare_header(name.size() + 1, 'L');
+  const TarHeader header = long_name_header(name.size() + 1);
   if (auto st = sink.write(block_bytes(header)); !st) return st;
   if (auto st = sink.write(name); !st) return st;
   if (auto st = sink.write(std::string_view(kZeros.data(), 1)); !st) return st;
@@ -174,19 +174,19 @@ Status write_sparse(ByteSink& sink, std::string_view name,
 
 }  // namespace
 
-Builder::Builder(ByteSink& sink) : sink_(sink) {}
+TarBuilder::TarBuilder(ByteSink& sink) : sink_(sink) {}
 
-Builder::~Builder() { (void)end_archive(); }
+TarBuilder::~TarBuilder() { (void)end_archive(); }
 
-Status Builder::append_directory_entry(std::string_view name,
-                                       const struct stat& st) {
+Status TarBuilder::append_directory_entry(std::string_view name,
+                                          const struct stat& st) {
   if (auto s = write_long_name(sink_, name); !s) return s;
   TarHeader header = header_for(name, st, '5');
   set_cksum(header);
   return sink_.write(block_bytes(header));
 }
 
-Status Builder::append_file(std::string_view name, int fd) {
+Status TarBuilder::append_file(std::string_view name, int fd) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return Error::os(errno);
   if (auto s = write_long_name(sink_, name); !s) return s;
@@ -201,7 +201,8 @@ Status Builder::append_file(std::string_view name, int fd) {
   return write_entry_data(sink_, fd, {SparseRegion{0, size}}, size);
 }
 
-Status Builder::append_special(std::string_view name, const struct stat& st) {
+Status TarBuilder::append_special(std::string_view name,
+                                  const struct stat& st) {
   char typeflag;
   if (S_ISFIFO(st.st_mode)) {
     typeflag = '6';
@@ -222,7 +223,7 @@ Status Builder::append_special(std::string_view name, const struct stat& st) {
   return sink_.write(block_bytes(header));
 }
 
-Status Builder::end_archive() {
+Status TarBuilder::end_archive() {
   if (ended_) return {};
   ended_ = true;
   return sink_.write(std::string_view(kZeros.data(), kZeros.size()));

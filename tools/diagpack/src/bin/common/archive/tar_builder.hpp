@@ -1,4 +1,4 @@
-// Builder: the GNU tar writer. Turns entries into 512-byte blocks and
+// TarBuilder: the GNU tar writer. Turns entries into 512-byte blocks and
 // writes them into a ByteSink (the GzEncoder in a run).
 #pragma once
 
@@ -11,14 +11,14 @@
 
 namespace diagpack {
 
-class Builder {
+class TarBuilder {
  public:
-  // Writes into |sink|, which must outlive the Builder. Writes nothing yet.
-  explicit Builder(ByteSink& sink);
+  // Writes into |sink|, which must outlive the TarBuilder. Writes nothing yet.
+  explicit TarBuilder(ByteSink& sink);
   // Ends the archive if that was not done, ignoring its error.
-  ~Builder();
-  Builder(const Builder&) = delete;
-  Builder& operator=(const Builder&) = delete;
+  ~TarBuilder();
+  TarBuilder(const TarBuilder&) = delete;
+  TarBuilder& operator=(const TarBuilder&) = delete;
 
   // A directory entry (typeflag '5') with the status |st|, preceded by a
   // long-name entry when |name| does not fit the header.

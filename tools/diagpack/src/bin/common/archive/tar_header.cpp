@@ -63,7 +63,7 @@ void set_cksum(TarHeader& header) {
   octal_into(header.chksum, sum);
 }
 
-TarHeader prepare_header(uint64_t size, char typeflag) {
+TarHeader long_name_header(uint64_t size) {
   TarHeader header = new_gnu_header();
   copy_into(header.name, kLongNameEntryName);
   octal_into(header.mode, 0644);
@@ -71,7 +71,7 @@ TarHeader prepare_header(uint64_t size, char typeflag) {
   num_field_wrapper_into(header.gid, 0);
   num_field_wrapper_into(header.size, size);
   num_field_wrapper_into(header.mtime, 0);
-  header.typeflag = typeflag;
+  header.typeflag = 'L';
   set_cksum(header);
   return header;
 }

@@ -90,9 +90,9 @@ void num_field_wrapper_into(std::span<char> field, uint64_t value);
 // stores it. Call after every other field is final.
 void set_cksum(TarHeader& header);
 
-// The header of a GNU long-name entry ("././@LongLink", mode 0644, owner 0,
-// time 0) whose data is |size| bytes; checksum set.
-TarHeader prepare_header(uint64_t size, char typeflag);
+// The header of a GNU long-name entry ("././@LongLink", type 'L', mode 0644,
+// owner 0, time 0) whose data is |size| bytes; checksum set.
+TarHeader long_name_header(uint64_t size);
 
 // Whether |name| is too long for the name field and needs a long-name entry.
 inline bool needs_long_name(std::string_view name) {

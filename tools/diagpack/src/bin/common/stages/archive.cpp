@@ -53,7 +53,7 @@ Result<UniqueFd> create_archive_file(const std::string& path) {
 Status write_archive(UniqueFd file, const std::string& out_dir,
                      const ComponentInfo& info) {
   GzEncoder encoder(std::move(file), kCompressionLevel);
-  Builder builder(encoder);
+  TarBuilder builder(encoder);
   Status walked = append_dir_all(builder, info.output_dir_name, out_dir);
   Status ended = builder.end_archive();
   Status finished = encoder.finish_stream();

@@ -18,7 +18,8 @@ constexpr std::array<ComponentInfo, 4> kTable = {{
 }  // namespace
 
 ComponentInfo component_info(Component component) {
-  return kTable[component < kTable.size() ? component : 0];
+  const auto index = static_cast<std::size_t>(component);
+  return kTable[index < kTable.size() ? index : 0];
 }
 
 std::string config_path(const ComponentInfo& info) {

@@ -8,7 +8,8 @@
 
 namespace diagpack {
 
-using Component = std::uint8_t;  // 0 dyn, 1 jce, 2 pkcs11, 3 cli
+// The component index: one byte, and only these four values can be named.
+enum class Component : std::uint8_t { dyn = 0, jce = 1, pkcs11 = 2, cli = 3 };
 
 struct ComponentInfo {
   std::string_view key;               // "jce"
@@ -20,8 +21,7 @@ struct ComponentInfo {
 // Where every component keeps its configuration file.
 inline constexpr std::string_view kConfigDir = "/opt/quorvane/etc";
 
-// The row of |component|. Indexes above 3 give the dyn row for the key and
-// the configuration file; callers pass only 0 to 3.
+// The row of |component|.
 ComponentInfo component_info(Component component);
 
 // "/opt/quorvane/etc/quorvane-jce.cfg".
