@@ -11,7 +11,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all build run test clean install package demo fuzz memcheck
+.PHONY: all build run test clean install package demo fuzz memcheck format
 
 all: build
 
@@ -44,3 +44,7 @@ fuzz:
 
 memcheck:
 	@scripts/memcheck.sh
+
+# make format   reformats the C++ sources with the checked-in .clang-format.
+format:
+	@clang-format -i $$(git ls-files '*.cpp' '*.hpp')

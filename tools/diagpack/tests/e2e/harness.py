@@ -246,6 +246,15 @@ class Sandbox:
         return os.path.join(self.tmp, "%s-data.tar.gz" % key)
 
 
+class SandboxCase(unittest.TestCase):
+    """Base class of the end-to-end cases: each test gets a fresh Sandbox as
+    self.box, removed again however the test ends."""
+
+    def setUp(self):
+        self.box = Sandbox()
+        self.addCleanup(self.box.close)
+
+
 def _b(v):
     return v if isinstance(v, bytes) else str(v).encode()
 
