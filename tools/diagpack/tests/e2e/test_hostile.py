@@ -177,6 +177,32 @@ class OutputDirectorySwapTest(HostileTestCase):
         self.assertEqual(os.listdir(moved), ["osInfo.txt"])
 
 
+class PermissiveUmaskTest(HostileTestCase):
+    def test_links_planted_in_the_output_directory_are_never_written_through(self):
+        """While the package manager runs, a link to a victim is planted as
+        the package report: by nobody under umask 000 (the directory, 0755
+        whatever the umask, refuses it), and by root itself under umask 022
+        (the report's open refuses to follow it)."""
+        victim = os.path.join(self.box.root, "victim")
+        out = '"$TMPDIR/jce-data"'
+        for umask, planter, failure in [
+                (0o000, "setpriv --reuid=%d --regid=%d --clear-groups " % (NOBODY, NOBODY), []),
+                (0o022, "", ["Failed to get jce package details, skipping. "
+                             "Too many levels of symbolic links (os error 40)"])]:
+            with self.subTest(umask=umask):
+                harness.write(victim, b"victim\n", 0o644)
+                self.box.fake_program("rpm", 'stat -c %%a %s > "%s/mode"\n'
+                                      '%sln -s "%s" %s/jcePackageInfo.txt 2>/dev/null\n'
+                                      'echo report'
+                                      % (out, self.box.root, planter, victim, out))
+                r = self.box.run(umask=umask)
+                self.assertEqual(r.status, 0, r)
+                self.assertEqual([l for l in r.err.splitlines() if "package" in l], failure, r)
+                self.assertEqual(harness.read(victim), b"victim\n")
+                self.assertEqual(harness.read(os.path.join(self.box.root, "mode")), b"755\n")
+                os.unlink(self.box.archive_path())
+
+
 class InheritedDescriptorsTest(HostileTestCase):
     """The package manager lists its descriptors, and those of the tool that
     waits for it, into its report."""
