@@ -161,7 +161,7 @@ void ChildProcess::abandon() {
 Result<ChildOutput> ChildProcess::finish() {
   ChildOutput result;
   UniqueFd* fds[2] = {&out_, &err_};
-  std::string* sinks[2] = {&result.out, &result.err};
+  std::string* sinks[2] = {&result.out, nullptr};  // stderr is dropped
   char buf[65536];
   while (out_.valid() || err_.valid()) {
     pollfd polled[2];
@@ -183,7 +183,7 @@ Result<ChildOutput> ChildProcess::finish() {
       if (!n) return n.take_error();
       if (*n == 0)
         fds[i]->reset();  // end of file on this stream
-      else
+      else if (sinks[i] != nullptr)
         sinks[i]->append(buf, *n);
     }
   }

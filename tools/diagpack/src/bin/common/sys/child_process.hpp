@@ -1,7 +1,8 @@
 // A child process run to completion: started through PATH without a shell,
-// its standard input on /dev/null, its standard output and standard error
-// collected in full from two pipes that are drained together, so that the
-// child never blocks on a full pipe, whichever of the two it floods.
+// its standard input on /dev/null, its standard output collected in full
+// and its standard error read and dropped, from two pipes that are drained
+// together, so that the child never blocks on a full pipe, whichever of the
+// two it floods.
 #pragma once
 
 #include <sys/types.h>  // pid_t
@@ -15,11 +16,10 @@
 namespace diagpack {
 
 // What a finished child left: the wait status as waitpid reports it, and all
-// the bytes it wrote to each stream.
+// the bytes it wrote to standard output.
 struct ChildOutput {
   int wait_status = 0;
   std::string out;
-  std::string err;
 };
 
 // True when |wait_status| is a normal exit with code 0.
@@ -45,8 +45,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();
 
-  // Reads both pipes until both reach end of file, then waits for the child
-  // to end; no time limit. Returns what it wrote and its wait status, or the
+  // Reads both pipes until both reach end of file (standard error is
+  // dropped as it arrives), then waits for the child to end; no time limit. Returns what it wrote and its wait status, or the
   // OS error of poll, read or waitpid. Call once.
   Result<ChildOutput> finish();
 
