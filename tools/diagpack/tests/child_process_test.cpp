@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace diagpack {
 namespace {
@@ -84,6 +85,26 @@ TEST(ChildProcess, UnfinishedChildIsKilledAndReaped) {
   EXPECT_EQ(::kill(pid, 0), -1);
   EXPECT_EQ(errno, ESRCH);
   std::filesystem::remove_all(dir_template);
+}
+
+// The child closes its pipes and waits for a grandchild: a wake descriptor
+// that turns readable later still ends that wait, and stops the group.
+TEST(ChildProcess, WakeDescriptorStopsTheChildAndItsGroup) {
+  int wake[2];
+  ASSERT_EQ(::pipe(wake), 0);
+  auto child =
+      ChildProcess::start({"sh", "-c", "exec >&- 2>&-; sleep 30 & wait"});
+  ASSERT_TRUE(child.ok());
+  std::thread waker([&] {
+    ::usleep(200000);
+    EXPECT_EQ(::write(wake[1], "!", 1), 1);
+  });
+  auto r = child->finish(wake[0]);
+  waker.join();
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().kind(), ErrorKind::Interrupted);
+  ::close(wake[0]);
+  ::close(wake[1]);
 }
 
 }  // namespace

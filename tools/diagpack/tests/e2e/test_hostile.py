@@ -237,11 +237,13 @@ class InheritedDescriptorsTest(HostileTestCase):
                 self.assertEqual(child[0], "/dev/null")
                 self.assertTrue(child[1].startswith("pipe:") and child[2].startswith("pipe:"))
                 self.assertNotEqual(child[1], child[2])
-                # The tool holds nothing but its standard descriptors and the
-                # reading ends of the child's two pipes: no file, directory or
-                # /dev/null left open by an earlier stage or the spawn.
+                # The tool holds nothing but its standard descriptors, the
+                # reading ends of the child's two pipes and the signalfd of
+                # its stop signals: no file, directory or /dev/null left open
+                # by an earlier stage or the spawn.
                 extra = sorted(t for fd, t in tool.items() if fd > 2)
-                self.assertEqual(extra, sorted([child[1], child[2]]), report)
+                self.assertEqual(extra, sorted([child[1], child[2], "anon_inode:[signalfd]"]),
+                                 report)
 
     def test_descriptor_left_open_by_the_caller_stays_from_the_child(self):
         self.box.fake_program("rpm", self.LISTER)
