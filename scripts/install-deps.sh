@@ -7,7 +7,7 @@ packages=()
 for what in "$@"; do
   case "$what" in
     build) packages+=(cmake make g++ zlib1g-dev libgtest-dev python3) ;;
-    test)  packages+=(python3 tar gzip libarchive-tools util-linux mount) ;;
+    test)  packages+=(python3 tar gzip libarchive-tools util-linux mount time) ;;
     fuzz)  packages+=(clang libclang-rt-14-dev) ;;
     memcheck) packages+=(valgrind) ;;
     *) echo "install-deps: unknown set '$what'" >&2; exit 2 ;;

@@ -181,7 +181,7 @@ class Sandbox:
 
     def run(self, key="jce", args=(), env=None, tmpdir=None, umask=0o022,
             cwd=None, pre="", post="", argv0=None, stdin=None, timeout=120,
-            shell_redirect=""):
+            shell_redirect="", through=""):
         """Runs diagpack-<key> in a private mount namespace.
 
         args:    the tool's arguments, str or raw bytes.
@@ -191,6 +191,8 @@ class Sandbox:
         post:    shell run after it (its output goes to post_log()).
         argv0:   argv[0], str or bytes (default the executable's path).
         shell_redirect: appended to the tool's command, e.g. '>&-'.
+        through: shell words that run the tool, e.g. '/usr/bin/time -f %M'
+                 (argv[0] is then the executable's path).
         """
         variables = {
             "PATH": self.bin + ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
@@ -210,8 +212,8 @@ class Sandbox:
             pre,
             "set +e",
             'prog="$1"; argv0="$2"; shift 2',
-            ('(exec -a "$argv0" "$prog" "$@") ' if not WRAPPER else
-             '(exec ' + WRAPPER + ' "$prog" "$@") ') + shell_redirect,
+            ('(exec -a "$argv0" "$prog" "$@") ' if not (WRAPPER or through) else
+             '(exec ' + (through or WRAPPER) + ' "$prog" "$@") ') + shell_redirect,
             "rc=$?",
             "(%s) >'%s/post.log' 2>&1" % (post or ":", self.root),
             "exit $rc",

@@ -177,6 +177,32 @@ class OutputDirectorySwapTest(HostileTestCase):
         self.assertEqual(os.listdir(moved), ["osInfo.txt"])
 
 
+class PermissiveUmaskTest(HostileTestCase):
+    def test_links_planted_in_the_output_directory_are_never_written_through(self):
+        """While the package manager runs, a link to a victim is planted as
+        the package report: by nobody under umask 000 (the directory, 0755
+        whatever the umask, refuses it), and by root itself under umask 022
+        (the report's open refuses to follow it)."""
+        victim = os.path.join(self.box.root, "victim")
+        out = '"$TMPDIR/jce-data"'
+        for umask, planter, failure in [
+                (0o000, "setpriv --reuid=%d --regid=%d --clear-groups " % (NOBODY, NOBODY), []),
+                (0o022, "", ["Failed to get jce package details, skipping. "
+                             "Too many levels of symbolic links (os error 40)"])]:
+            with self.subTest(umask=umask):
+                harness.write(victim, b"victim\n", 0o644)
+                self.box.fake_program("rpm", 'stat -c %%a %s > "%s/mode"\n'
+                                      '%sln -s "%s" %s/jcePackageInfo.txt 2>/dev/null\n'
+                                      'echo report'
+                                      % (out, self.box.root, planter, victim, out))
+                r = self.box.run(umask=umask)
+                self.assertEqual(r.status, 0, r)
+                self.assertEqual([l for l in r.err.splitlines() if "package" in l], failure, r)
+                self.assertEqual(harness.read(victim), b"victim\n")
+                self.assertEqual(harness.read(os.path.join(self.box.root, "mode")), b"755\n")
+                os.unlink(self.box.archive_path())
+
+
 class InheritedDescriptorsTest(HostileTestCase):
     """The package manager lists its descriptors, and those of the tool that
     waits for it, into its report."""
@@ -211,11 +237,13 @@ class InheritedDescriptorsTest(HostileTestCase):
                 self.assertEqual(child[0], "/dev/null")
                 self.assertTrue(child[1].startswith("pipe:") and child[2].startswith("pipe:"))
                 self.assertNotEqual(child[1], child[2])
-                # The tool holds nothing but its standard descriptors and the
-                # reading ends of the child's two pipes: no file, directory or
-                # /dev/null left open by an earlier stage or the spawn.
+                # The tool holds nothing but its standard descriptors, the
+                # reading ends of the child's two pipes and the signalfd of
+                # its stop signals: no file, directory or /dev/null left open
+                # by an earlier stage or the spawn.
                 extra = sorted(t for fd, t in tool.items() if fd > 2)
-                self.assertEqual(extra, sorted([child[1], child[2]]), report)
+                self.assertEqual(extra, sorted([child[1], child[2], "anon_inode:[signalfd]"]),
+                                 report)
 
     def test_descriptor_left_open_by_the_caller_stays_from_the_child(self):
         self.box.fake_program("rpm", self.LISTER)

@@ -2,6 +2,8 @@
 lines, exit statuses and the process prelude."""
 
 import os
+import signal
+import time
 import unittest
 
 import harness
@@ -144,6 +146,33 @@ class RunTest(unittest.TestCase):
         r = self.box.run(shell_redirect="2>&1 | true; exit ${PIPESTATUS[0]}")
         self.assertEqual(r.status, 0, r)
         self.assertIn("osInfo.txt", harness.collected(self.box))
+
+
+class InterruptTest(harness.SandboxCase):
+    def test_sigint_while_the_package_manager_runs(self):
+        """The package manager signals the tool and sleeps: the tool stops it
+        (and its own child), removes what it made and ends by SIGINT; the
+        next run collects as usual."""
+        pids = os.path.join(self.box.root, "pids")
+        self.box.fake_program("rpm", 'sleep 8 & echo $$ $! > "%s"\n'
+                              'kill -INT $PPID; wait' % pids)
+        started = time.monotonic()
+        r = self.box.run()
+        self.assertLess(time.monotonic() - started, 5)
+        self.assertEqual(r.status, 128 + signal.SIGINT, r)
+        self.assertNotIn("package details", r.err)
+        self.assertEqual(os.listdir(self.box.tmp), [])
+        for pid in harness.read(pids).split():
+            try:  # the state follows the parenthesised command name
+                state = harness.read(b"/proc/%s/stat" % pid).rsplit(b")", 1)[1].split()[0]
+            except FileNotFoundError:
+                state = b"gone"
+            self.assertIn(state, (b"gone", b"Z"), pid)
+
+        self.box.fake_package_manager("rpm", stdout="Name: quorvane-jce\n")
+        r = self.box.run()
+        self.assertEqual(r.out.splitlines(),
+                         harness.success_lines("jce", self.box.archive_path()), r)
 
 
 if __name__ == "__main__":

@@ -9,6 +9,16 @@
 
 namespace diagpack {
 
+namespace {
+
+// The stages create their files in the output directory, as root, by name;
+// were the directory group- or world-writable (under umask 000 or 002),
+// another user could plant links there. So it never is, whatever the umask:
+// 0755 before the umask, the usual 0755 under the usual umask 022.
+constexpr unsigned kOutputDirMode = 0755;
+
+}  // namespace
+
 std::string OutputPathError::display() const {
   switch (variant) {
     case Variant::AlreadyExists:
@@ -33,7 +43,7 @@ std::variant<std::string, OutputPathError> prepare_output_dir(
   struct stat st;
   if (::stat(path.c_str(), &st) == 0)
     return OutputPathError{OutputPathError::Variant::AlreadyExists, path, 0};
-  if (::mkdir(path.c_str(), 0777) != 0)
+  if (::mkdir(path.c_str(), kOutputDirMode) != 0)
     return OutputPathError{OutputPathError::Variant::CreateFailed, path, errno};
   if (!is_valid_utf8(path))
     return OutputPathError{OutputPathError::Variant::Conversion, {}, 0};
