@@ -1,9 +1,7 @@
-"""The fleet playbook contrib/ansible/collect.yml, run by ansible-playbook
-(-c local) against aliases of this machine. Each alias is a host of its own:
-its modules run through a Python wrapper that enters a private mount
-namespace with the alias's own /opt and /etc (its Sandbox), and its runs get
-the alias's TMPDIR and a PATH with its fake rpm. self.box is the controller:
-ansible-playbook runs in its work directory, so results land in collected/."""
+"""contrib/ansible/collect.yml run with -c local against aliases of this
+machine. Each alias's modules run through a Python wrapper that enters a mount
+namespace with the alias's own Sandbox /opt and /etc; its runs get the alias's
+TMPDIR and PATH. self.box is the controller; results land in work/collected."""
 
 import json
 import os
@@ -64,6 +62,7 @@ class AnsibleFleetTest(harness.SandboxCase):
         harness.write(full.opt + "/log/jce.log", "today\n")
         harness.write(full.opt + "/log/jce.log.1", "yesterday\n")
         config = harness.read(full.log_config("/opt/log/jce.log"))
+        full.etc_file("os-release", 'NAME="Fleet"\nVERSION_ID=7\n')
         os.mkdir(stale.output_dir())
         rc, out = self.play({"full": full, "unconfigured": unconfigured, "stale": stale})
         self.assertEqual(rc, 2, out)
@@ -74,15 +73,15 @@ class AnsibleFleetTest(harness.SandboxCase):
         self.assertIn("exited with status 1: " + stale_line, out)
         stale_dir = os.path.join(self.box.work, "collected", "stale")
         self.assertEqual(os.listdir(stale_dir), ["jce-stderr.txt"])
-        self.assertEqual(harness.read(stale_dir + "/jce-stderr.txt").decode(), stale_line + "\n")
+        self.assertEqual(harness.read(stale_dir + "/jce-stderr.txt"), (stale_line + "\n").encode())
         self.assertEqual(os.listdir(stale.tmp), ["jce-data"])
 
         files, errors = self.fetched("full")
-        self.assertEqual(errors, "")
-        self.assertIn("osInfo.txt", files)
-        self.assertEqual({n: d for n, d in files.items() if n != "osInfo.txt"},
-                         {"quorvane-jce.cfg": config, "jce.log": b"today\n",
-                          "jce.log.1": b"yesterday\n", "jcePackageInfo.txt": RPM_INFO.encode()})
+        self.assertEqual((errors, files.pop("osInfo.txt").split(b"\n")[-2]),
+                         ("", b"Version: Linux 7 Fleet"))
+        self.assertEqual(files, {"quorvane-jce.cfg": config, "jce.log": b"today\n",
+                                 "jce.log.1": b"yesterday\n",
+                                 "jcePackageInfo.txt": RPM_INFO.encode()})
         files, errors = self.fetched("unconfigured")
         self.assertEqual(sorted(files), ["jcePackageInfo.txt", "osInfo.txt"])
         self.assertEqual([l.split(",")[0] for l in errors.splitlines()],
