@@ -47,11 +47,17 @@ def namespaces_available():
     return True, ""
 
 
-def main():
+def main(programs=()):
+    """Runs the module's tests; exits 77 (skipped) without namespaces or
+    without one of |programs| on PATH."""
     ok, why = namespaces_available()
     if not ok:
         print("SKIPPED: private mount namespaces unavailable (%s)" % why)
         sys.exit(SKIP)
+    for program in programs:
+        if shutil.which(program) is None:
+            print("SKIPPED: %s is not installed" % program)
+            sys.exit(SKIP)
     unittest.main(verbosity=2)
 
 
