@@ -366,11 +366,12 @@ def bsdtar_names(archive):
     return p.stdout.decode("utf-8", errors="surrogateescape").splitlines()
 
 
+EXTRACT = {"tar": ["tar", "--sparse", "-xzf"], "bsdtar": ["bsdtar", "-xzf"]}
+
+
 def extract_with(tool, archive, dest):
     os.makedirs(dest, exist_ok=True)
-    args = {"tar": ["tar", "--sparse", "-xzf", archive, "-C", dest],
-            "bsdtar": ["bsdtar", "-xzf", archive, "-C", dest]}[tool]
-    subprocess.run(args, capture_output=True, check=True)
+    subprocess.run(EXTRACT[tool] + [archive, "-C", dest], capture_output=True, check=True)
 
 
 def gzip_ok(archive):
@@ -469,10 +470,8 @@ def check_archive(archive, scratch, extract=True):
     if extract:
         for tool in ("tar", "bsdtar"):
             dest = os.path.join(scratch, "x-" + tool)
-            args = {"tar": ["tar", "--sparse", "-xzf", archive, "-C", dest],
-                    "bsdtar": ["bsdtar", "-xzf", archive, "-C", dest]}[tool]
             os.makedirs(dest)
-            p = subprocess.run(args, capture_output=True)
+            p = subprocess.run(EXTRACT[tool] + [archive, "-C", dest], capture_output=True)
             if p.returncode != 0:
                 fail(tool + " cannot extract it", p.stderr)
             for name, typ, _size, data in entries:
