@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>  // usleep
 
-#include <filesystem>
-#include <fstream>
+#include <cstdlib>
+#include <string>
 #include <thread>
+
+#include "test_support.hpp"
 
 namespace diagpack {
 namespace {
@@ -66,9 +68,8 @@ TEST(ChildProcess, ReportsExitCodeAndSignal) {
 }
 
 TEST(ChildProcess, UnfinishedChildIsKilledAndReaped) {
-  char dir_template[] = "/tmp/child-process-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir_template), nullptr);
-  const std::string pid_file = std::string(dir_template) + "/pid";
+  test::TempDir dir;
+  const std::string pid_file = dir.path("pid");
   {
     auto child = ChildProcess::start({"sh", "-c",
                                       "echo $$ > " + pid_file + ".new && mv " +
@@ -76,15 +77,13 @@ TEST(ChildProcess, UnfinishedChildIsKilledAndReaped) {
                                           " && exec sleep 100"});
     ASSERT_TRUE(child.ok());
     ChildProcess moved = std::move(*child);
-    while (!std::filesystem::exists(pid_file)) ::usleep(1000);
+    while (!test::exists(pid_file)) ::usleep(1000);
   }
-  pid_t pid = 0;
-  std::ifstream(pid_file) >> pid;
+  const pid_t pid = std::atoi(test::read_file(pid_file).c_str());
   ASSERT_GT(pid, 0);
   // A zombie still answers kill(pid, 0); a reaped child does not.
   EXPECT_EQ(::kill(pid, 0), -1);
   EXPECT_EQ(errno, ESRCH);
-  std::filesystem::remove_all(dir_template);
 }
 
 // The child closes its pipes and waits for a grandchild: a wake descriptor
