@@ -135,48 +135,46 @@ Result<size_t> BlockDeflater::compress(std::span<const unsigned char> dict,
                                        std::vector<unsigned char>& out) {
   if (data.size() > UINT_MAX || dict.size() > kWindowSize)
     return compressor_failed_error();
+  // Judge every piece first; an empty block is one compressible piece of
+  // nothing (the sync marker, or for the last block the final block).
+  compressible_.clear();
+  for (size_t at = 0; at < data.size() || at == 0;
+       at += kCompressibilityPieceSize) {
+    const size_t len = std::min(kCompressibilityPieceSize, data.size() - at);
+    compressible_.push_back(looks_compressible(data.subspan(at, len)));
+  }
   size_t produced = 0;
-  size_t start = 0;
-  // An empty block is one compressed run of nothing: the sync marker, or
-  // for the last block the two-byte final block.
-  do {
-    const bool compressible = looks_compressible(data.subspan(start).first(
-        std::min(kCompressibilityPieceSize, data.size() - start)));
-    size_t end = std::min(start + kCompressibilityPieceSize, data.size());
-    while (end < data.size()) {
-      const size_t len = std::min(kCompressibilityPieceSize, data.size() - end);
-      if (looks_compressible(data.subspan(end, len)) != compressible) break;
-      end += len;
-    }
+  for (size_t first = 0; first < compressible_.size();) {
+    size_t end_piece = first + 1;
+    while (end_piece < compressible_.size() &&
+           compressible_[end_piece] == compressible_[first])
+      ++end_piece;
+    const size_t start = first * kCompressibilityPieceSize;
+    const size_t end =
+        std::min(end_piece * kCompressibilityPieceSize, data.size());
     const bool final_run = last && end == data.size();
     const auto run = data.subspan(start, end - start);
-    if (!compressible) {
+    first = end_piece;
+    if (!compressible_[end_piece - 1]) {
       store_run(run, final_run, out, produced);
-    } else if (start == 0) {
-      if (auto st = deflate_run(dict, run, final_run, out, produced); !st)
-        return st.take_error();
-    } else {
-      // The window before the run: the end of |dict|, then |data|'s start.
-      const size_t from_data = std::min(start, kWindowSize);
-      const size_t from_dict = std::min(dict.size(), kWindowSize - from_data);
-      if (from_dict == 0) {
-        if (auto st = deflate_run(data.subspan(start - from_data, from_data),
-                                  run, final_run, out, produced);
-            !st)
-          return st.take_error();
-        start = end;
-        continue;
-      }
-      dict_.resize(from_dict + from_data);
-      std::memcpy(dict_.data(), dict.data() + dict.size() - from_dict,
-                  from_dict);
-      std::memcpy(dict_.data() + from_dict, data.data() + start - from_data,
-                  from_data);
-      if (auto st = deflate_run(dict_, run, final_run, out, produced); !st)
-        return st.take_error();
+      continue;
     }
-    start = end;
-  } while (start < data.size());
+    // The window before the run: the end of |dict|, then |data|'s start,
+    // copied together unless one of them alone is the window.
+    const size_t from_data = std::min(start, kWindowSize);
+    const size_t from_dict = std::min(dict.size(), kWindowSize - from_data);
+    std::span<const unsigned char> window =
+        from_data == 0 ? dict : data.subspan(start - from_data, from_data);
+    if (from_data != 0 && from_dict != 0) {
+      window_.resize(from_dict + from_data);
+      std::memcpy(window_.data(), dict.data() + dict.size() - from_dict,
+                  from_dict);
+      std::memcpy(window_.data() + from_dict, window.data(), from_data);
+      window = window_;
+    }
+    if (auto st = deflate_run(window, run, final_run, out, produced); !st)
+      return st.take_error();
+  }
   return produced;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "archive/raw_deflate.hpp"
@@ -42,7 +43,8 @@ class BlockDeflater {
                      std::vector<unsigned char>& out, size_t& produced);
 
   RawDeflate deflate_;
-  std::vector<unsigned char> dict_;  // a run's window when not contiguous
+  std::vector<bool> compressible_;     // per piece of the block
+  std::vector<unsigned char> window_;  // a run's window when not contiguous
 };
 
 }  // namespace diagpack
