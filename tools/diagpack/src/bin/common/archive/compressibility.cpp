@@ -12,13 +12,18 @@
 //
 // The samples see only 1 KiB of the piece. A piece where text or a tar
 // header meets compressed data may look random from its samples while
-// holding bytes that compress well; a tar header or the zero padding after
-// a file always holds 16 zero bytes at an offset divisible by 8 (header
-// fields and padding end on 512-byte boundaries), and random data
-// practically never does. Such a run marks the piece compressible: without
-// this guard text near the edges of compressed files would be stored and
-// the archive of a plain log directory would grow by some 0.3%. The scan
-// runs only for pieces whose samples look random, and reads 8 bytes a step.
+// holding bytes that compress well. A tar header always holds 16 zero
+// bytes at an offset divisible by 8 (its unused fields; headers start on
+// 512-byte boundaries), as does the padding after most files, while random
+// data practically never does (2^-64 per pair of words). Such a run marks
+// the piece compressible. Without this guard the text and headers at the
+// edges of compressed files were stored: on the benchmark's log corpora the
+// archives grew by 0.007% (mostly text) and 0.012% (half compressed), more
+// where many small files sit between compressed ones. The scan runs only
+// for pieces whose samples look random, and reads 8 bytes a step.
+//
+// Cost: about 1.3 us per 16 KiB piece of text (the histogram; text never
+// needs the entropy or the scan), some 0.5% of compressing it at level 6.
 //
 // The guess depends on the piece's bytes alone, never on timing or
 // threads, so the compressed stream is the same in every run.
