@@ -2,6 +2,7 @@
 """Times whole diagpack-jce runs against tar pipelines on the same log files.
 
 archive_bench.py --bin BUILD/bin --corpus DIR --work DIR [--rounds N]
+                 [--today OTHER/bin] [--targets plain|rotated]
 
 --corpus holds the log files (make_log_corpus.py). Each round runs, in an
 order that rotates from round to round:
@@ -11,11 +12,13 @@ order that rotates from round to round:
             whose log_file names the corpus's jce.log under /opt, a fake rpm
             comes first on PATH and TMPDIR is a scratch directory;
   tar-gz    mkdir + cp of the same log files + tar -czf (gzip -6) + rm;
-  tar-pigz  the same with tar -cf - | pigz -6 -p2.
+  tar-pigz  the same with tar -cf - | pigz -6 -p2;
+  today     with --today, the diagpack-jce of another build (the main
+            branch, say) run exactly as diagpack is.
 
 It prints each run, then the medians, the paired ratios (diagpack over each
-pipeline, per round, and their median), the archive sizes against gzip -6's,
-and diagpack's peak RSS (its own, measured by /usr/bin/time when present). The host's /opt and /etc are never touched: the
+other kind, per round, and their median), the archive sizes against gzip -6's
+(and today's), and diagpack's peak RSS (its own, measured by /usr/bin/time when present). The host's /opt and /etc are never touched: the
 bind mount exists only inside the namespace of the run.
 """
 import argparse
@@ -25,8 +28,13 @@ import subprocess
 import sys
 import time
 
-TARGETS = {"vs tar-gz": 0.60, "vs tar-pigz": 1.05, "bytes vs gzip -6": 1.005,
-           "peak RSS MiB": 32.0}
+# Upper limits per corpus. "bytes vs today" is a two-sided limit: within
+# 0.01% of today's archive.
+TARGETS = {
+    "plain": {"vs tar-gz": 0.60, "vs tar-pigz": 1.05, "bytes vs gzip -6": 1.005,
+              "peak RSS MiB": 32.0, "vs today": 1.01, "bytes vs today": 1.0001},
+    "rotated": {"vs tar-pigz": 0.60, "bytes vs gzip -6": 1.0, "peak RSS MiB": 32.0},
+}
 
 
 def timed_wait4(argv, env=None):
@@ -59,6 +67,8 @@ def main():
     ap.add_argument("--corpus", required=True)
     ap.add_argument("--work", required=True)
     ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--today", help="bin directory of the build to compare with")
+    ap.add_argument("--targets", choices=sorted(TARGETS), default="plain")
     args = ap.parse_args()
 
     work = args.work
@@ -81,20 +91,26 @@ def main():
     with open(rpm, "w") as f:
         f.write("#!/bin/sh\necho 'Name        : quorvane-jce'\necho 'Version     : 1.0'\n")
     os.chmod(rpm, 0o755)
-    tmp = {k: os.path.join(work, "tmp-" + k) for k in ("diagpack", "tar-gz", "tar-pigz")}
+    order = ["diagpack", "tar-gz", "tar-pigz"] + (["today"] if args.today else [])
+    tmp = {k: os.path.join(work, "tmp-" + k) for k in order}
     for d in tmp.values():
         os.makedirs(d, exist_ok=True)
-    exe = os.path.abspath(os.path.join(args.bin, "diagpack-jce"))
+    exes = {"diagpack": os.path.abspath(os.path.join(args.bin, "diagpack-jce"))}
+    if args.today:
+        exes["today"] = os.path.abspath(os.path.join(args.today, "diagpack-jce"))
     # unshare execs bash, which execs the tool (under /usr/bin/time, when
     # there, for the tool's own peak RSS; else wait4's figure for the whole
     # chain, an upper bound).
     rss_file = os.path.join(work, "rss.txt")
     gnu_time = ["/usr/bin/time", "-o", rss_file, "-f", "%M"] if os.access("/usr/bin/time", os.X_OK) else []
-    diagpack_cmd = ["unshare", "-m", "--propagation", "private", "bash", "-c",
-                    'set -e; mount --bind "$1" /opt; shift; exec "$@"', "bash", opt] + gnu_time + [exe]
-    env = dict(os.environ, PATH=fake_bin + ":/usr/sbin:/usr/bin:/sbin:/bin",
-               TMPDIR=tmp["diagpack"], LANG="C")
-    env.pop("NO_COLOR", None)
+    def diagpack_run(kind):
+        cmd = ["unshare", "-m", "--propagation", "private", "bash", "-c",
+               'set -e; mount --bind "$1" /opt; shift; exec "$@"', "bash", opt] + gnu_time + [
+                   exes[kind]]
+        env = dict(os.environ, PATH=fake_bin + ":/usr/sbin:/usr/bin:/sbin:/bin",
+                   TMPDIR=tmp[kind], LANG="C")
+        env.pop("NO_COLOR", None)
+        return cmd, env
 
     def pipeline(kind):
         t = tmp[kind]
@@ -107,19 +123,19 @@ def main():
     runs = {k: [] for k in tmp}
     sizes = {}
     rss = []
-    order = ["diagpack", "tar-gz", "tar-pigz"]
+    n = len(order)
     print("corpus: %d files, %.1f MiB; %d rounds" % (len(logs), corpus_bytes / 2**20, args.rounds))
     # Round 0 warms up (caches, the file system's free space) and is not
     # counted: the very first run of an invocation is reliably slower,
     # whichever kind it is.
     for r in range(args.rounds + 1):
-        for kind in order[r % 3:] + order[:r % 3]:
+        for kind in order[r % n:] + order[:r % n]:
             archive = os.path.join(tmp[kind], "jce-data.tar.gz")
             if os.path.exists(archive):
                 os.unlink(archive)
             os.sync()  # the last run's writeback does not land in this one
-            if kind == "diagpack":
-                seconds, maxrss, status, output = timed_wait4(diagpack_cmd, env)
+            if kind in exes:
+                seconds, maxrss, status, output = timed_wait4(*diagpack_run(kind))
                 if status != 0 or "Logs and config can be found at" not in output:
                     sys.exit("diagpack run failed (status %d):\n%s" % (status, output))
                 if os.path.exists(os.path.join(tmp[kind], "jce-data")):
@@ -127,7 +143,8 @@ def main():
                 if gnu_time:
                     with open(rss_file) as f:
                         maxrss = int(f.read().split()[-1])
-                rss.append(maxrss)
+                if kind == "diagpack":
+                    rss.append(maxrss)
             else:
                 seconds, maxrss, status, output = timed_wait4(pipeline(kind))
                 if status != 0:
@@ -140,7 +157,7 @@ def main():
             sizes[kind] = os.path.getsize(archive)
             print("round %d %-9s %7.2f s  %6.1f MB/s  %d bytes%s" % (
                 r, kind, seconds, corpus_bytes / seconds / 1e6, sizes[kind],
-                "  peak RSS %.1f MiB" % (maxrss / 1024) if kind == "diagpack" else ""),
+                "  peak RSS %.1f MiB" % (maxrss / 1024) if kind in exes else ""),
                 flush=True)
             if r == 1 and kind == "diagpack":
                 # Read back once by GNU tar (gzip checks the CRC and length).
@@ -157,7 +174,7 @@ def main():
     for k in order:
         print("  %-9s %7.2f s  (%.1f MB/s)" % (k, med[k], corpus_bytes / med[k] / 1e6))
     results = {}
-    for other in ("tar-gz", "tar-pigz"):
+    for other in order[1:]:
         ratios = [a / b for a, b in zip(runs["diagpack"], runs[other])]
         results["vs " + other] = statistics.median(ratios)
         print("paired ratio diagpack / %-8s median %.3f  (rounds: %s)" % (
@@ -167,12 +184,23 @@ def main():
         sizes["diagpack"], sizes["tar-gz"], sizes["tar-pigz"], results["bytes vs gzip -6"]))
     results["peak RSS MiB"] = max(rss) / 1024
     print("diagpack peak RSS: %.1f MiB (max of %d runs)" % (results["peak RSS MiB"], len(rss)))
-    print("\ntargets:")
-    for k, limit in TARGETS.items():
+    if args.today:
+        results["bytes vs today"] = sizes["diagpack"] / sizes["today"]
+        print("archive bytes: today %d; diagpack / today = %.6f" % (
+            sizes["today"], results["bytes vs today"]))
+    print("\ntargets (%s corpus):" % args.targets)
+    for k, limit in TARGETS[args.targets].items():
+        if k not in results:
+            print("  %-17s     (no --today build to compare with)" % k)
+            continue
         v = results[k]
-        print("  %-17s %8.3f  (target %s %.3f)  %s" % (
-            k, v, "<" if k == "peak RSS MiB" else "<=", limit,
-            "met" if (v < limit if k == "peak RSS MiB" else v <= limit) else "MISSED"))
+        if k == "peak RSS MiB":
+            op, met = "<", v < limit
+        elif k == "bytes vs today":
+            op, met = "within", abs(v - 1) <= limit - 1
+        else:
+            op, met = "<=", v <= limit
+        print("  %-17s %8.4f  (target %s %.4f)  %s" % (k, v, op, limit, "met" if met else "MISSED"))
 
 
 if __name__ == "__main__":

@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
 """Writes a log-like corpus for the archive benchmark.
 
-make_log_corpus.py DIR [TOTAL_MIB]
+make_log_corpus.py DIR [TOTAL_MIB] [--rotated]
 
 DIR receives service-log rotations named after one log file, as a component
 leaves them: jce.log, jce.log.1 ... (plain text) and a few older rotations
 already compressed (jce.log.N.gz). Together the files take TOTAL_MIB MiB
-(default 1024) on disk. Lines carry a timestamp that moves forward, a level,
+(default 1024) on disk, about a ninth of it in the three .gz files.
+
+--rotated writes what logrotate leaves with compression on instead:
+jce.log (half a share of text), jce.log.1 (one share) and jce.log.2.gz ...
+jce.log.14.gz, with half of the TOTAL_MIB (default 256) on disk in the
+thirteen .gz files, each about as large as the others. Lines carry a timestamp that moves forward, a level,
 a thread, a request id, a logger and one of several messages with varying
 numbers, ids, paths and addresses, so the text compresses about as busy
 real logs do (about 4.5:1 at gzip -6), not like repeated filler. The files
@@ -67,7 +72,7 @@ def message(rnd):
                 rnd.randrange(100, 900), rnd.randrange(100, 900), rnd.randrange(100, 900)))
 
 
-def log_text(path_or_file, size, seed, t0):
+def log_text(path_or_file, size, seed, t0, stop=lambda: False):
     rnd = random.Random(seed)
     t = t0
     written = 0
@@ -89,6 +94,8 @@ def log_text(path_or_file, size, seed, t0):
             out.write(chunk)
             written += len(chunk)
             parts, pending = [], 0
+            if stop():
+                return
     chunk = "".join(parts).encode()[: size - written]
     out.write(chunk)
 
@@ -100,6 +107,45 @@ def write_gz(job):
     return os.path.getsize(path)
 
 
+class CappedGzip:
+    """A gzip file that takes text until |limit| compressed bytes."""
+
+    def __init__(self, path, limit):
+        self.raw = open(path, "wb")
+        self.gz = gzip.GzipFile(fileobj=self.raw, mode="wb", compresslevel=6, mtime=0)
+        self.limit = limit
+
+    def write(self, chunk):
+        if self.raw.tell() < self.limit:
+            self.gz.write(chunk)
+
+    def close(self):
+        self.gz.close()
+        self.raw.close()
+
+
+def write_capped_gz(job):
+    path, limit, seed, t0 = job
+    out = CappedGzip(path, limit)
+    log_text(out, 1 << 40, seed, t0, stop=lambda: out.raw.tell() >= limit)
+    out.close()
+    return os.path.getsize(path)
+
+
+def rotated(out_dir, total):
+    """jce.log, jce.log.1 and 13 gzipped rotations, half the bytes each."""
+    gz_each = total // 2 // 13
+    plain = total - 13 * gz_each
+    with multiprocessing.Pool(2) as pool:
+        jobs = [(os.path.join(out_dir, "jce.log.%d.gz" % n), gz_each, 2000 + n,
+                 1_700_000_000_000 - n * 10 ** 9) for n in range(2, 15)]
+        gz_bytes = sum(pool.map(write_capped_gz, jobs))
+        pool.map(write_plain, [
+            (os.path.join(out_dir, "jce.log"), plain // 3, 1, 1_700_000_100_000),
+            (os.path.join(out_dir, "jce.log.1"), plain - plain // 3, 2, 1_700_000_000_000)])
+    return gz_bytes
+
+
 def write_plain(job):
     path, size, seed, t0 = job
     with open(path, "wb") as f:
@@ -108,9 +154,17 @@ def write_plain(job):
 
 
 def main():
-    out_dir = sys.argv[1]
-    total = int(sys.argv[2]) * MIB if len(sys.argv) > 2 else 1024 * MIB
+    args = [a for a in sys.argv[1:] if a != "--rotated"]
+    is_rotated = len(args) < len(sys.argv) - 1
+    out_dir = args[0]
+    total = int(args[1]) * MIB if len(args) > 1 else (256 if is_rotated else 1024) * MIB
     os.makedirs(out_dir, exist_ok=True)
+    if is_rotated:
+        gz_bytes = rotated(out_dir, total)
+        names = os.listdir(out_dir)
+        print("corpus: %d files, %d bytes (%d in gzipped rotations)" % (
+            len(names), sum(os.path.getsize(os.path.join(out_dir, n)) for n in names), gz_bytes))
+        return
     gz_count, gz_text = 3, total // 6  # each compresses to a little under 1/4 of that
     with multiprocessing.Pool(2) as pool:
         gz_jobs = [(os.path.join(out_dir, "jce.log.%d.gz" % (6 + i)), gz_text, 1000 + i,

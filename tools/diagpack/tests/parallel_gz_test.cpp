@@ -1,16 +1,25 @@
 // The parallel encoder: block boundaries, how writes are cut, thread
-// counts, the one-CPU path, and failures in the middle of a stream. Each
+// counts, the one-CPU path, no thread at all, and failures in the middle of
+// a stream. Each
 // archive is read back by zlib and the frame checked; the larger ones also
 // by gzip and Python.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstddef>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -86,16 +95,36 @@ TEST_F(ParallelGzTest, IncompressibleDataStaysNearItsSize) {
   EXPECT_TRUE(test::gunzip_with_gzip(path_) == input);
 }
 
+// What a log directory of rotations holds: text, a block of zeros, 16-bit
+// audio, compressed rotations, text and noise alternating every 3 KiB; it
+// ends in noise, so the final block is a stored one.
+std::string mixed_input() {
+  std::string s = test::sample_text(3 * kBlock + 4321) + std::string(kBlock, 0);
+  const std::string noise = test::random_bytes(kBlock);
+  for (size_t i = 0; i < kBlock / 2; ++i) {  // a noisy tone
+    const auto v = static_cast<int16_t>(
+        9000 * std::sin(0.05 * i) + 30 * static_cast<signed char>(noise[i]));
+    s += static_cast<char>(v);
+    s += static_cast<char>(v >> 8);
+  }
+  for (unsigned i = 0; i < 40; ++i)
+    s += i % 2 ? test::random_bytes(3000, i) : test::sample_text(3000);
+  return s + noise + test::random_bytes(2 * kBlock + 999, 7);
+}
+
 // The stream depends only on the input and the block size: not on how the
 // input was cut into writes, nor on how many threads compressed it.
 TEST_F(ParallelGzTest, SameBytesWhateverTheWritesAndThreads) {
-  const std::string input = test::sample_text(20 * kBlock + 4321);
+  const std::string input = mixed_input();
   const std::string one_write = compress(path_, input, 2);
   expect_member_of(one_write, input);
+  EXPECT_TRUE(test::gunzip_with_gzip(path_) == input);
+  EXPECT_TRUE(test::gunzip_with_python(path_) == input);
   EXPECT_TRUE(compress(path_, input, 2, kBlock, 512) == one_write);
   EXPECT_TRUE(compress(path_, input, 2, kBlock, 8191) == one_write);
   EXPECT_TRUE(compress(path_, input, 8, kBlock, 1000) == one_write);
   EXPECT_TRUE(compress(path_, input, 5) == one_write);
+  EXPECT_TRUE(compress(path_, input, 1, kBlock, 4096) == one_write);
 }
 
 // Blocks smaller than the 32 KiB window: each block's dictionary spans
@@ -172,6 +201,41 @@ TEST_F(ParallelGzTest, OneUsableCpuMeansNoWorkerThread) {
   EXPECT_EQ(cpus, 1);
   EXPECT_EQ(during, before);
   expect_member_of(read_file(path_), input);
+}
+
+// A host whose seccomp profile refuses new threads (clone and clone3 fail
+// with EAGAIN in a child process): the encoder asked for two threads
+// compresses on the calling thread and writes the same bytes.
+TEST_F(ParallelGzTest, NoThreadCanStartSoTheCallingThreadCompresses) {
+  const std::string input = mixed_input();
+  const std::string expected = compress(path_, input, 2);
+  const std::string refused = dir_.file("refused.gz");
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    sock_filter deny[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone3, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN)};
+    sock_fprog filter{sizeof deny / sizeof deny[0], deny};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0)
+      ::_exit(2);
+    try {
+      std::thread([] {}).join();
+      ::_exit(3);  // the filter did not take
+    } catch (const std::system_error&) {
+    }
+    GzEncoder gz(create(refused), 6, 2);
+    ::_exit(gz.write(input) && gz.finish_stream() && gz.close_file() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  if (status == 2 << 8) GTEST_SKIP() << "cannot install a seccomp filter";
+  ASSERT_EQ(status, 0);
+  EXPECT_TRUE(read_whole(refused) == expected);
 }
 
 TEST_F(ParallelGzTest, AffinityMaskCountsCpus) {

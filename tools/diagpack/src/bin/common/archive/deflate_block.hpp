@@ -2,13 +2,15 @@
 // independently compressed pieces. Each piece is a DEFLATE fragment that
 // starts at a byte boundary and, unless it is the last, ends at one with
 // the stream still open, so the pieces joined in order are one stream.
+// Parts of the block that would not shrink are stored, not compressed.
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
+#include "archive/raw_deflate.hpp"
 #include "base/result.hpp"
 
 namespace diagpack {
@@ -22,9 +24,10 @@ class BlockDeflater {
   // Compresses |data| into |out| (grown as needed, never shrunk) and
   // returns the number of bytes produced. Back-references may reach into
   // |dict|, the up to 32 KiB of the stream just before |data|. A |last|
-  // block ends the stream with a final block; any other ends with a sync
-  // flush (byte-aligned, stream open). Returns kCompressorFailedText when
-  // zlib refuses.
+  // block ends the stream with a final block; any other ends byte-aligned
+  // with the stream open. The bytes produced depend only on |dict|, |data|
+  // and |last|. Returns kCompressorFailedText when zlib refuses, or when
+  // |data| exceeds 4 GiB or |dict| 32 KiB.
   Result<size_t> compress(std::span<const unsigned char> dict,
                           std::span<const unsigned char> data, bool last,
                           std::vector<unsigned char>& out);
@@ -33,13 +36,15 @@ class BlockDeflater {
   static constexpr size_t kWindowSize = 32 * 1024;
 
  private:
-  struct Stream;
-  struct StreamEnd {
-    void operator()(Stream* stream) const;
-  };
-  explicit BlockDeflater(std::unique_ptr<Stream, StreamEnd> stream);
-  // zlib's state points back at its z_stream, so the stream never moves.
-  std::unique_ptr<Stream, StreamEnd> stream_;
+  explicit BlockDeflater(RawDeflate deflate) : deflate_(std::move(deflate)) {}
+  // Compresses |data| after priming with |dict|, appending at |produced|.
+  Status deflate_run(std::span<const unsigned char> dict,
+                     std::span<const unsigned char> data, bool last,
+                     std::vector<unsigned char>& out, size_t& produced);
+
+  RawDeflate deflate_;
+  std::vector<bool> compressible_;     // per piece of the block
+  std::vector<unsigned char> window_;  // a run's window when not contiguous
 };
 
 }  // namespace diagpack

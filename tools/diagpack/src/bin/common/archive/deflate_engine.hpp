@@ -1,8 +1,9 @@
 // DeflateEngine: what turns the uncompressed bytes of a gzip member into the
-// member's raw DEFLATE body in the file. Two engines exist: one stream on the
-// calling thread (serial_deflate.hpp) and blocks compressed by worker threads
-// (parallel_deflate.hpp). The gzip frame around the body, header and
-// trailer, belongs to GzEncoder, which drives an engine.
+// member's raw DEFLATE body in the file. Two engines exist, cutting the
+// stream into the same blocks: compressed on the calling thread
+// (serial_deflate.hpp) or by worker threads (parallel_deflate.hpp). The gzip
+// frame around the body, header and trailer, belongs to GzEncoder, which drives
+// an engine.
 #pragma once
 
 #include <cstdint>

@@ -31,11 +31,15 @@
 // threads then stay near 10 MiB.
 //
 // parallel_deflate.hpp holds the threads, the block buffers and the
-// ordering; deflate_block.hpp compresses one block. With one usable CPU a
-// worker would only compete with the thread feeding it, so the stream is
-// then compressed on the calling thread as one plain stream
-// (serial_deflate.hpp). Both engines write only compressed data; the
-// header, the trailer, the byte count and the sticky error live here.
+// ordering; deflate_block.hpp compresses one block, and stores the parts
+// that would not shrink. With one usable CPU a worker would only compete
+// with the thread feeding it, so the same blocks are then compressed on
+// the calling thread (serial_deflate.hpp). The same happens when no worker
+// can be started at all (a seccomp profile or an old kernel refusing new
+// threads, a thread limit reached): the archive is written all the same,
+// and its bytes do not depend on which engine ran or on the thread count.
+// Both engines write only compressed data; the header, the trailer, the
+// byte count and the sticky error live here.
 //
 // Errors: the first failure (a write to the file, or zlib refusing) is kept
 // and returned again by every later call. A half-written member cannot be
@@ -73,7 +77,7 @@ Result<std::unique_ptr<DeflateEngine>> make_engine(int fd, int level,
     auto parallel = ParallelDeflater::start(fd, level, threads, block_size);
     if (parallel) return std::unique_ptr<DeflateEngine>(std::move(*parallel));
   }
-  auto serial = SerialDeflater::create(fd, level);
+  auto serial = SerialDeflater::create(fd, level, block_size);
   if (!serial) return serial.take_error();
   return std::unique_ptr<DeflateEngine>(std::move(*serial));
 }

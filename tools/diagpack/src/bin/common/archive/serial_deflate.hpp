@@ -1,7 +1,10 @@
-// SerialDeflater: the gzip body as one raw DEFLATE stream compressed on the
-// calling thread. GzEncoder uses it when the process has one CPU.
+// SerialDeflater: the gzip body compressed on the calling thread, block by
+// block exactly as the parallel engine does it, so the bytes are the same
+// whichever engine ran. GzEncoder uses it when the process has one CPU or
+// no worker thread can be started.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "archive/deflate_engine.hpp"
@@ -10,13 +13,16 @@ namespace diagpack {
 
 class SerialDeflater final : public DeflateEngine {
  public:
-  // A compressor at |level| writing to |fd| (not owned). Returns
+  // A compressor at |level| cutting blocks of |block_size| bytes (clamped to
+  // 1 byte .. 1 GiB), writing to |fd| (not owned). Returns
   // kCompressorSetupText when zlib cannot be set up.
-  static Result<std::unique_ptr<SerialDeflater>> create(int fd, int level);
+  static Result<std::unique_ptr<SerialDeflater>> create(int fd, int level,
+                                                        size_t block_size);
   ~SerialDeflater() override;
   SerialDeflater(const SerialDeflater&) = delete;
   SerialDeflater& operator=(const SerialDeflater&) = delete;
 
+  // Copies |bytes| into the block; compresses and writes each full block.
   Status write(std::string_view bytes) override;
   Status finish() override;
   uint32_t crc() const override;
