@@ -209,7 +209,7 @@ TEST_F(ParallelGzTest, OneUsableCpuMeansNoWorkerThread) {
 TEST_F(ParallelGzTest, NoThreadCanStartSoTheCallingThreadCompresses) {
   const std::string input = mixed_input();
   const std::string expected = compress(path_, input, 2);
-  const std::string refused = dir_.file("refused.gz");
+  const std::string refused = dir_.path("refused.gz");
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -228,14 +228,14 @@ TEST_F(ParallelGzTest, NoThreadCanStartSoTheCallingThreadCompresses) {
       ::_exit(3);  // the filter did not take
     } catch (const std::system_error&) {
     }
-    GzEncoder gz(create(refused), 6, 2);
+    GzEncoder gz(create_file(refused), 6, 2);
     ::_exit(gz.write(input) && gz.finish_stream() && gz.close_file() ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   if (status == 2 << 8) GTEST_SKIP() << "cannot install a seccomp filter";
   ASSERT_EQ(status, 0);
-  EXPECT_TRUE(read_whole(refused) == expected);
+  EXPECT_TRUE(read_file(refused) == expected);
 }
 
 TEST_F(ParallelGzTest, AffinityMaskCountsCpus) {
