@@ -18,4 +18,17 @@ struct Console {
   static void write_raw(int fd, std::string_view bytes);
 };
 
+// Whether |fd| is a terminal. Any failure, a closed descriptor included,
+// means it is not.
+bool is_terminal(int fd);
+
+// Opens /dev/null on each of the descriptors 0, 1 and 2 that is closed, so
+// that no file the run opens later takes the place of a standard stream.
+// Best effort: a failure leaves that descriptor closed.
+void open_missing_standard_streams();
+
+// Ignores SIGPIPE, so that writing to a pipe whose reader has gone fails
+// with EPIPE instead of ending the process.
+void ignore_broken_pipes();
+
 }  // namespace diagpack
