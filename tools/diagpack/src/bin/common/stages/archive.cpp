@@ -12,15 +12,15 @@
 // without error; otherwise the output directory stays for another try.
 #include "stages/archive.hpp"
 
-#include <errno.h>
-#include <fcntl.h>   // O_* flags
-#include <unistd.h>  // unlink
+#include <errno.h>  // ENOENT
+#include <fcntl.h>  // O_* flags
 
 #include <string_view>
 
 #include "archive/dir_walk.hpp"
 #include "archive/gz_encoder.hpp"
 #include "archive/tar_builder.hpp"
+#include "sys/dir_entries.hpp"  // remove_file
 #include "sys/remove_tree.hpp"
 #include "sys/unique_fd.hpp"
 
@@ -42,7 +42,9 @@ constexpr std::string_view kCleanupFailedText =
 // Removes what stands at |path| (never following a link; nothing there is
 // fine; a directory fails with EISDIR), then creates a new file there.
 Result<UniqueFd> create_archive_file(const std::string& path) {
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return Error::os(errno);
+  if (Status removed = remove_file(path);
+      !removed && removed.error().os_code() != ENOENT)
+    return removed.take_error();
   return open_fd(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, kArchiveMode);
 }
 
