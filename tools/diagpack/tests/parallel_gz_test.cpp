@@ -19,6 +19,7 @@
 #include "archive_test_files.hpp"
 #include "gz_test_support.hpp"
 #include "sys/cpu_count.hpp"
+#include "sys/file_status.hpp"
 
 namespace diagpack {
 namespace {
@@ -134,8 +135,8 @@ TEST_F(ParallelGzTest, TarStreamAcrossManySmallBlocksReadByTarAndBsdtar) {
     ASSERT_TRUE(builder.append_directory_entry("jce-data/", st));
     for (const char* name : {"a.log", "b.bin"}) {
       UniqueFd fd(::open((src + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
-      ASSERT_TRUE(
-          builder.append_file(std::string("jce-data/") + name, fd.get()));
+      ASSERT_TRUE(builder.append_file(std::string("jce-data/") + name, fd.get(),
+                                      *status_of_fd(fd.get())));
     }
     ASSERT_TRUE(builder.end_archive());
     ASSERT_TRUE(gz.finish_stream());

@@ -12,6 +12,7 @@
 #include "archive/gz_encoder.hpp"
 #include "archive/tar_builder.hpp"
 #include "archive_test_files.hpp"
+#include "sys/file_status.hpp"
 
 namespace diagpack {
 namespace {
@@ -63,7 +64,7 @@ class TarReadersTest : public ::testing::Test {
     for (const std::string& rel : regular_) {
       int fd = ::open((src_ + "/" + rel).c_str(), O_RDONLY | O_CLOEXEC);
       ASSERT_GE(fd, 0);
-      Status s = builder.append_file("jce-data/" + rel, fd);
+      Status s = builder.append_file("jce-data/" + rel, fd, *status_of_fd(fd));
       ::close(fd);
       ASSERT_TRUE(s) << s.error().text();
     }
