@@ -7,7 +7,7 @@
 #include "stages/archive.hpp"
 #include "stages/output_dir.hpp"
 #include "stages/stages.hpp"
-#include "sys/console.hpp"  // open_missing_standard_streams, ignore_broken_pipes
+#include "sys/console.hpp"  // open_missing_standard_streams
 
 namespace diagpack {
 
