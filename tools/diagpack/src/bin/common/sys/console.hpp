@@ -1,7 +1,9 @@
 // The two output streams of a run. Each line is written with its line feed
 // in one go, straight to the descriptor, so nothing waits in a buffer.
 // A line that cannot be written (a closed stream, a reader that has gone)
-// is dropped: the run goes on and its files are unaffected.
+// is dropped: the run goes on and its files are unaffected. Beside it, what
+// the process needs of its standard streams: whether one is a terminal, all
+// three open, and writes to a vanished reader failing instead of killing.
 #pragma once
 
 #include <string_view>
