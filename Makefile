@@ -24,7 +24,7 @@ run: build
 	./$(BUILD)/bin/diagpack-jce
 
 test: build
-	@scripts/install-deps.sh test
+	@scripts/install-deps.sh test ansible
 	@cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
 
 clean:

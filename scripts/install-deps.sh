@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a step needs, when any is missing.
-# Usage: scripts/install-deps.sh build|test|fuzz|memcheck ...
+# Usage: scripts/install-deps.sh build|test|ansible|fuzz|memcheck ...
 set -euo pipefail
 
 packages=()
 for what in "$@"; do
   case "$what" in
     build) packages+=(cmake make g++ zlib1g-dev libgtest-dev python3) ;;
-    test)  packages+=(python3 tar gzip libarchive-tools util-linux mount) ;;
+    test)  packages+=(python3 tar gzip libarchive-tools util-linux mount time) ;;
+    # The fleet playbook's test; ansible-core's recommends would pull in the
+    # whole collection bundle, which the playbook must not need.
+    ansible) packages+=(ansible-core ansible-lint) ;;
     fuzz)  packages+=(clang libclang-rt-14-dev) ;;
     memcheck) packages+=(valgrind) ;;
     *) echo "install-deps: unknown set '$what'" >&2; exit 2 ;;
@@ -26,7 +29,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -q "${missing[@]}" >/dev/null 2>&1 || {
+apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null 2>&1 || {
   apt-get update -q >/dev/null
-  apt-get install -y -q "${missing[@]}" >/dev/null
+  apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 }

@@ -137,6 +137,13 @@ TEST(CommandLine, UsageErrors) {
       {{"--hel=x"}, unexpected_with_tip("--hel")},
       {{"--h"}, unexpected_with_tip("--h")},
       {{"--hello"}, unexpected_with_tip("--hello")},
+      // Similarity (4/len + 2) / 3: above 0.7 up to 35 x, exactly 0.7 at 36.
+      {{"--help" + std::string(35, 'x')},
+       unexpected_with_tip("--help" + std::string(35, 'x'))},
+      {{"--help" + std::string(36, 'x')},
+       unexpected("--help" + std::string(36, 'x'))},
+      {{"--help" + std::string(37, 'x')},
+       unexpected("--help" + std::string(37, 'x'))},
       {{"--Help"}, unexpected_with_tip("--Help")},
       {{"--HELP"}, unexpected("--HELP")},
       {{"--hh"}, unexpected("--hh")},

@@ -1,21 +1,16 @@
 #include "archive/dir_walk.hpp"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "archive/byte_sink.hpp"
 #include "archive/tar_builder.hpp"
+#include "test_support.hpp"
 
 namespace diagpack {
 namespace {
@@ -80,41 +75,15 @@ const Entry* find_entry(const std::vector<Entry>& entries,
   return nullptr;
 }
 
-// The names of a directory in the order the file system lists them.
-std::vector<std::string> listing_order(const std::string& dir) {
-  std::vector<std::string> names;
-  DIR* d = ::opendir(dir.c_str());
-  EXPECT_NE(d, nullptr) << dir;
-  if (d == nullptr) return names;
-  while (const struct dirent* e = ::readdir(d)) {
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-      names.push_back(e->d_name);
-  }
-  ::closedir(d);
-  return names;
-}
+using test::listing_order;
+using test::make_dir;
+using test::write_file;
 
-void make_file(const std::string& path, const std::string& text) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(::write(fd, text.data(), text.size()), ssize_t(text.size()));
-  ::close(fd);
-}
-
-class DirWalkTest : public ::testing::Test {
+class DirWalkTest : public test::TempDirTest {
  protected:
   void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp && *tmp ? tmp : "/tmp") + "/dir_walk_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    out_ = root_ + "/jce-data";
-    ASSERT_EQ(::mkdir(out_.c_str(), 0755), 0);
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + root_ + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    out_ = path("jce-data");
+    make_dir(out_);
   }
   std::string in_out(const std::string& rel) const { return out_ + "/" + rel; }
 
@@ -130,7 +99,6 @@ class DirWalkTest : public ::testing::Test {
     return status;
   }
 
-  std::string root_;
   std::string out_;
   std::vector<Entry> entries_;
 };
@@ -145,11 +113,11 @@ TEST_F(DirWalkTest, EmptyDirectoryGivesTheTopEntryOnly) {
 // Children come in reverse listing order; a subdirectory's contents follow
 // its own entry directly.
 TEST_F(DirWalkTest, EntriesInReverseListingOrderDepthFirst) {
-  make_file(in_out("a"), "A");
-  ASSERT_EQ(::mkdir(in_out("sub").c_str(), 0755), 0);
-  make_file(in_out("b"), "B");
-  make_file(in_out("sub/x"), "X");
-  make_file(in_out("sub/y"), "Y");
+  write_file(in_out("a"), "A");
+  make_dir(in_out("sub"));
+  write_file(in_out("b"), "B");
+  write_file(in_out("sub/x"), "X");
+  write_file(in_out("sub/y"), "Y");
 
   std::vector<std::string> expected = {"jce-data/"};
   std::vector<std::string> top = listing_order(out_);
@@ -171,14 +139,13 @@ TEST_F(DirWalkTest, EntriesInReverseListingOrderDepthFirst) {
 }
 
 TEST_F(DirWalkTest, LinksAreFollowedNeverStored) {
-  const std::string elsewhere = root_ + "/elsewhere";
-  ASSERT_EQ(::mkdir(elsewhere.c_str(), 0755), 0);
-  make_file(elsewhere + "/inner.log", "inner");
-  make_file(root_ + "/target.txt", "target content");
+  const std::string elsewhere = path("elsewhere");
+  make_dir(elsewhere);
+  write_file(elsewhere + "/inner.log", "inner");
+  write_file(path("target.txt"), "target content");
   ASSERT_EQ(::symlink(elsewhere.c_str(), in_out("dirlink").c_str()), 0);
-  ASSERT_EQ(
-      ::symlink((root_ + "/target.txt").c_str(), in_out("filelink").c_str()),
-      0);
+  ASSERT_EQ(::symlink((path("target.txt")).c_str(), in_out("filelink").c_str()),
+            0);
 
   Status status = walk();
   ASSERT_TRUE(status.ok()) << status.error().text();
@@ -204,7 +171,7 @@ TEST_F(DirWalkTest, DanglingLinkEndsTheWalk) {
 }
 
 TEST_F(DirWalkTest, LinkBackToTheTopLoopsUntilTheSystemRefuses) {
-  make_file(in_out("f"), "F");
+  write_file(in_out("f"), "F");
   ASSERT_EQ(::symlink(out_.c_str(), in_out("loop").c_str()), 0);
   Status status = walk();
   ASSERT_FALSE(status.ok());
@@ -216,17 +183,7 @@ TEST_F(DirWalkTest, LinkBackToTheTopLoopsUntilTheSystemRefuses) {
 }
 
 TEST_F(DirWalkTest, SocketEndsTheWalkWithItsName) {
-  const std::string path = in_out("agent.sock");
-  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(fd, 0);
-  struct sockaddr_un addr {};
-  addr.sun_family = AF_UNIX;
-  ASSERT_LT(path.size(), sizeof addr.sun_path);
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr),
-            0);
-  ::close(fd);
-
+  test::make_socket(in_out("agent.sock"));
   Status status = walk();
   ASSERT_FALSE(status.ok());
   EXPECT_EQ(status.error().text(),
@@ -249,13 +206,13 @@ TEST_F(DirWalkTest, FifoIsStoredAsFifo) {
 // stored as what the walk opens: a FIFO as a FIFO, without blocking, and a
 // bigger file with a header that matches its data.
 TEST_F(DirWalkTest, EntriesReplacedAfterTheListingAreStoredAsOpened) {
-  make_file(in_out("grew"), "old");
-  make_file(in_out("pipe"), "a file when listed");
+  write_file(in_out("grew"), "old");
+  write_file(in_out("pipe"), "a file when listed");
   struct ReplacingSink : StringSink {
     std::string out;
     Status write(std::string_view bytes) override {
       if (data.empty()) {
-        make_file(out + "/grew.new", std::string(3000, 'g'));
+        write_file(out + "/grew.new", std::string(3000, 'g'));
         EXPECT_EQ(
             ::rename((out + "/grew.new").c_str(), (out + "/grew").c_str()), 0);
         EXPECT_EQ(::unlink((out + "/pipe").c_str()), 0);
@@ -278,7 +235,7 @@ TEST_F(DirWalkTest, EntriesReplacedAfterTheListingAreStoredAsOpened) {
 
 TEST_F(DirWalkTest, LongNamesBelowTheTopKeepTheirFullPath) {
   const std::string name(120, 'n');
-  make_file(in_out(name), "long");
+  write_file(in_out(name), "long");
   Status status = walk();
   ASSERT_TRUE(status.ok()) << status.error().text();
   const Entry* entry = find_entry(entries_, "jce-data/" + name);

@@ -9,40 +9,34 @@
 
 #include <string>
 
-#include "archive_test_files.hpp"
 #include "gz_test_support.hpp"
 
 namespace diagpack {
 namespace {
 
+using test::create_file;
 using test::expect_member_of;
 using test::inflate_body;
 using test::kGzipHeader;
 using test::le32;
-using test::read_whole;
-using test::ScratchDir;
+using test::read_file;
 
 const std::string kNoSpace = "No space left on device (os error 28)";
 
-UniqueFd create(const std::string& path) {
-  return UniqueFd(
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-}
-
 class GzEncoderTest : public ::testing::TestWithParam<unsigned> {
  protected:
-  ScratchDir dir_;
-  std::string path_ = dir_.file("out.gz");
+  test::TempDir dir_;
+  std::string path_ = dir_.path("out.gz");
 };
 
 INSTANTIATE_TEST_SUITE_P(Threads, GzEncoderTest, ::testing::Values(1u, 2u, 4u));
 
 TEST_P(GzEncoderTest, EmptyStreamHasHeaderFinalBlockAndZeroTrailer) {
-  GzEncoder gz(create(path_), 6, GetParam());
+  GzEncoder gz(create_file(path_), 6, GetParam());
   ASSERT_TRUE(gz.finish_stream());
   ASSERT_TRUE(gz.finish_stream());  // once only
   ASSERT_TRUE(gz.close_file());
-  std::string file = read_whole(path_);
+  std::string file = read_file(path_);
   ASSERT_GE(file.size(), 19u);
   EXPECT_EQ(file.substr(0, 10), kGzipHeader);
   EXPECT_EQ(file.substr(file.size() - 8), std::string(8, '\0'));
@@ -52,7 +46,7 @@ TEST_P(GzEncoderTest, EmptyStreamHasHeaderFinalBlockAndZeroTrailer) {
 TEST_P(GzEncoderTest, MultiMegabyteRoundTripWithCrcAndLength) {
   const std::string input = test::sample_text(5 * 1024 * 1024 + 17);
   {
-    GzEncoder gz(create(path_), 6, GetParam());
+    GzEncoder gz(create_file(path_), 6, GetParam());
     // Writes of uneven sizes, as the tar writer makes them.
     size_t pos = 0, step = 1;
     while (pos < input.size()) {
@@ -64,7 +58,7 @@ TEST_P(GzEncoderTest, MultiMegabyteRoundTripWithCrcAndLength) {
     ASSERT_TRUE(gz.finish_stream());
     ASSERT_TRUE(gz.close_file());
   }
-  std::string file = read_whole(path_);
+  std::string file = read_file(path_);
   EXPECT_LT(file.size(), input.size() / 3);
   expect_member_of(file, input);
   EXPECT_EQ(std::system(("gzip -t " + path_).c_str()), 0);
@@ -72,10 +66,10 @@ TEST_P(GzEncoderTest, MultiMegabyteRoundTripWithCrcAndLength) {
 
 TEST_P(GzEncoderTest, DestructorFinishesTheStream) {
   {
-    GzEncoder gz(create(path_), 6, GetParam());
+    GzEncoder gz(create_file(path_), 6, GetParam());
     ASSERT_TRUE(gz.write("hello"));
   }
-  std::string file = read_whole(path_);
+  std::string file = read_file(path_);
   EXPECT_EQ(inflate_body(file), "hello");
   EXPECT_EQ(le32(file, file.size() - 4), 5u);
 }
@@ -98,12 +92,12 @@ TEST_P(GzEncoderTest, FinishWritesTheHeaderWhenNothingWasWritten) {
 }
 
 TEST_P(GzEncoderTest, WriteAfterFinishIsAnError) {
-  GzEncoder gz(create(path_), 6, GetParam());
+  GzEncoder gz(create_file(path_), 6, GetParam());
   ASSERT_TRUE(gz.write("x"));
   ASSERT_TRUE(gz.finish_stream());
   EXPECT_FALSE(gz.write("y"));
   ASSERT_TRUE(gz.close_file());
-  expect_member_of(read_whole(path_), "x");
+  expect_member_of(read_file(path_), "x");
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "archive_test_files.hpp"
+#include "test_support.hpp"
 
 namespace diagpack::test {
 
@@ -68,7 +68,7 @@ inline std::string gunzip_with_gzip(const std::string& path) {
   const std::string out = path + ".gzip-out";
   EXPECT_EQ(std::system(("gzip -dc '" + path + "' > '" + out + "'").c_str()),
             0);
-  return read_whole(out);
+  return read_file(out);
 }
 inline std::string gunzip_with_python(const std::string& path) {
   const std::string out = path + ".py-out";
@@ -77,7 +77,7 @@ inline std::string gunzip_with_python(const std::string& path) {
       "\"wb\").write(gzip.open(sys.argv[1]).read())' '" +
       path + "' '" + out + "'";
   EXPECT_EQ(std::system(cmd.c_str()), 0);
-  return read_whole(out);
+  return read_file(out);
 }
 
 // Log-like text with some variety, |size| bytes.
@@ -90,19 +90,6 @@ inline std::string sample_text(size_t size) {
          std::to_string(x >> 16) + " handled request\n";
   }
   s.resize(size);
-  return s;
-}
-
-// Bytes that do not compress, |size| of them.
-inline std::string random_bytes(size_t size,
-                                uint64_t seed = 88172645463325252ull) {
-  std::string s(size, '\0');
-  for (char& c : s) {
-    seed ^= seed << 13;
-    seed ^= seed >> 7;
-    seed ^= seed << 17;
-    c = static_cast<char>(seed >> 24);
-  }
   return s;
 }
 

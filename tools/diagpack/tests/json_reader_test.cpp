@@ -332,21 +332,6 @@ TEST(JsonMember, LaterDuplicateWinsAndNamesAreExactBytes) {
   EXPECT_EQ(doc.as_object().size(), 6u);
 }
 
-TEST(JsonMember, LogLocationLookup) {
-  JsonValue doc = parsed(
-      "{\"logging\": {\"log_file\": \"/old\"},\n"
-      " \"logging\": {\"level\": 3, \"log_file\": "
-      "\"/var/log/app/jce.log\"}}\n");
-  const JsonValue& location = doc.member("logging").member("log_file");
-  ASSERT_TRUE(location.is_string());
-  EXPECT_EQ(location.as_string(), "/var/log/app/jce.log");
-  EXPECT_TRUE(doc.member("Logging").member("log_file").is_null());
-  EXPECT_FALSE(parsed(R"({"logging":"x"})")
-                   .member("logging")
-                   .member("log_file")
-                   .is_string());
-}
-
 TEST(JsonMember, LookupOnAnythingButAnObjectYieldsNull) {
   for (const char* text :
        {"null", "true", "1", "-1", "1.5", "\"a\"", "[]", "[{\"a\":1}]"}) {

@@ -5,42 +5,25 @@
 #include <unistd.h>  // symlink
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
+
+#include "test_support.hpp"
 
 namespace diagpack {
 namespace {
 
-class LogFilesTest : public ::testing::Test {
+using test::make_dir;
+
+class LogFilesTest : public test::TempDirTest {
  protected:
-  void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp && *tmp ? tmp : "/tmp") + "/log_files_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-  std::string path(const std::string& rel) const { return root_ + "/" + rel; }
   void write(const std::string& rel, const std::string& bytes) {
-    std::ofstream(path(rel), std::ios::binary | std::ios::trunc) << bytes;
+    test::write_file(path(rel), bytes);
   }
   std::string location_of(const std::string& config_text) {
     write("cfg", config_text);
     auto loc = read_log_location(path("cfg"));
     return loc ? "ok:" + *loc : "error:" + loc.error().text();
   }
-  // The entries of |rel| in the order the OS lists them.
-  std::vector<std::string> listing_order(const std::string& rel) {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path(rel))) {
-      names.push_back(e.path().filename().string());
-    }
-    return names;
-  }
-
-  std::string root_;
 };
 
 TEST_F(LogFilesTest, LocationIsTheStringAtLoggingLogFile) {
@@ -85,7 +68,7 @@ TEST_F(LogFilesTest, ConfigurationTextErrors) {
 TEST_F(LogFilesTest, ConfigurationFileErrors) {
   EXPECT_EQ(read_log_location(path("missing")).error().text(),
             "No such file or directory (os error 2)");
-  ASSERT_EQ(::mkdir(path("dir").c_str(), 0755), 0);
+  make_dir(path("dir"));
   EXPECT_EQ(read_log_location(path("dir")).error().text(),
             "Is a directory (os error 21)");
   // A FIFO is judged by the open file's status and never read.
@@ -96,13 +79,13 @@ TEST_F(LogFilesTest, ConfigurationFileErrors) {
 }
 
 TEST_F(LogFilesTest, FindsNonDirectoriesWhoseNamesContainTheLogName) {
-  ASSERT_EQ(::mkdir(path("logs").c_str(), 0755), 0);
+  make_dir(path("logs"));
   for (const char* name :
        {"jce.log", "jce.log.1", "jce.log.2.gz", "old-jce.log", "JCE.log",
         "other.txt", "jce.lo", "jce.log\xff"}) {
     write(std::string("logs/") + name, name);
   }
-  ASSERT_EQ(::mkdir(path("logs/jce.log.d").c_str(), 0755), 0);
+  make_dir(path("logs/jce.log.d"));
   ASSERT_EQ(::symlink("jce.log.d", path("logs/jce.log.link").c_str()), 0);
   ASSERT_EQ(::symlink("jce.log.1", path("logs/jce.log.file-link").c_str()), 0);
   ASSERT_EQ(::symlink("nowhere", path("logs/jce.log.dangling").c_str()), 0);
@@ -111,7 +94,7 @@ TEST_F(LogFilesTest, FindsNonDirectoriesWhoseNamesContainTheLogName) {
       "jce.log",     "jce.log.1",         "jce.log.2.gz",    "old-jce.log",
       "jce.log\xff", "jce.log.file-link", "jce.log.dangling"};
   std::vector<std::string> expected;
-  for (const std::string& name : listing_order("logs")) {
+  for (const std::string& name : test::listing_order(path("logs"))) {
     if (std::find(wanted.begin(), wanted.end(), name) != wanted.end()) {
       expected.push_back(path("logs/" + name));
     }
@@ -122,7 +105,7 @@ TEST_F(LogFilesTest, FindsNonDirectoriesWhoseNamesContainTheLogName) {
 }
 
 TEST_F(LogFilesTest, NamesAreComparedAfterLossyDecoding) {
-  ASSERT_EQ(::mkdir(path("logs").c_str(), 0755), 0);
+  make_dir(path("logs"));
   write(
       "logs/a\xff"
       "b",
@@ -135,10 +118,10 @@ TEST_F(LogFilesTest, NamesAreComparedAfterLossyDecoding) {
 }
 
 TEST_F(LogFilesTest, EntryPathsJoinTheDirectoryAsWritten) {
-  ASSERT_EQ(::mkdir(path("logs").c_str(), 0755), 0);
+  make_dir(path("logs"));
   write("logs/x.log", "");
   const auto old_cwd = std::filesystem::current_path();
-  std::filesystem::current_path(root_);
+  std::filesystem::current_path(dir_.path());
   auto found = find_log_files("logs/", "x.log");
   std::filesystem::current_path(old_cwd);
   ASSERT_TRUE(found);
@@ -164,7 +147,7 @@ TEST_F(LogFilesTest, ListingErrors) {
 }
 
 TEST_F(LogFilesTest, EmptyDirectoryFindsNothing) {
-  ASSERT_EQ(::mkdir(path("logs").c_str(), 0755), 0);
+  make_dir(path("logs"));
   auto found = find_log_files(path("logs"), "jce.log");
   ASSERT_TRUE(found);
   EXPECT_TRUE(found->empty());

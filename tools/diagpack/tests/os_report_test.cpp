@@ -1,38 +1,33 @@
 #include "stages/os_report.hpp"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>       // mkdtemp
-#include <sys/stat.h>     // mkdir
 #include <sys/utsname.h>  // uname
 
-#include <filesystem>
-#include <fstream>
-
-#include "base/utf8.hpp"
+#include "test_support.hpp"
 
 namespace diagpack {
 namespace {
+
+using test::exists;
+using test::make_dir;
 
 // A scratch directory holding the release files of one test.
 class ReleaseDir {
  public:
   ReleaseDir() {
-    std::string tmpl =
-        (std::filesystem::temp_directory_path() / "os-report-XXXXXX").string();
-    root_ = ::mkdtemp(tmpl.data());
-    files_.os_release = root_ + "/os-release";
-    files_.lsb_release = root_ + "/lsb-release";
-    files_.system_release = root_ + "/system-release";
+    files_.os_release = dir_.path("os-release");
+    files_.lsb_release = dir_.path("lsb-release");
+    files_.system_release = dir_.path("system-release");
   }
-  ~ReleaseDir() { std::filesystem::remove_all(root_); }
 
-  static void put(const std::string& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
+  void os_release(std::string_view bytes) {
+    test::write_file(files_.os_release, bytes);
   }
-  void os_release(std::string_view bytes) { put(files_.os_release, bytes); }
-  void lsb_release(std::string_view bytes) { put(files_.lsb_release, bytes); }
+  void lsb_release(std::string_view bytes) {
+    test::write_file(files_.lsb_release, bytes);
+  }
   void system_release(std::string_view bytes) {
-    put(files_.system_release, bytes);
+    test::write_file(files_.system_release, bytes);
   }
 
   std::optional<std::string> lookup(std::string_view key,
@@ -44,17 +39,18 @@ class ReleaseDir {
   }
 
   const ReleaseFiles& files() const { return files_; }
-  const std::string& root() const { return root_; }
+  std::string path(std::string_view rel) const { return dir_.path(rel); }
 
  private:
-  std::string root_;
+  test::TempDir dir_;
   ReleaseFiles files_;
 };
 
+// The kernel release as uname gives it: ASCII up to its first NUL.
 std::string uname_release() {
   struct utsname u = {};
-  ::uname(&u);
-  return kernel_release_text(std::string_view(u.release, sizeof u.release));
+  EXPECT_EQ(::uname(&u), 0);
+  return u.release;
 }
 
 TEST(ReleaseLookup, KeyMustStartTheLineAndFirstMatchWins) {
@@ -113,7 +109,7 @@ TEST(ReleaseLookup, LinesSpanningReadChunksAreWhole) {
 
 TEST(ReleaseLookup, UnreadableOsReleaseFallsBackWithoutLooping) {
   ReleaseDir dir;
-  ASSERT_EQ(::mkdir(dir.files().os_release.c_str(), 0755), 0);
+  make_dir(dir.files().os_release);
   dir.lsb_release("DISTRIB_ID=Debian\nDISTRIB_RELEASE=12\n");
   EXPECT_EQ(dir.long_version(), "Linux 12 Debian");
 }
@@ -163,24 +159,24 @@ TEST(OsReport, SystemReleaseCopiedWhole) {
 
 TEST(OsReport, SystemReleaseFaultsFailAndWriteNothing) {
   ReleaseDir dir;
-  const std::string out = dir.root() + "/out";
-  ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
+  const std::string out = dir.path("out");
+  make_dir(out);
   dir.system_release("ok\xFF");
   auto st = write_os_report(out, dir.files());
   ASSERT_FALSE(st.ok());
-  EXPECT_EQ(st.error().text(), kStreamNotUtf8Text);
-  EXPECT_FALSE(std::filesystem::exists(out + "/osInfo.txt"));
+  EXPECT_EQ(st.error().text(), "stream did not contain valid UTF-8");
+  EXPECT_FALSE(exists(out + "/osInfo.txt"));
 
-  std::filesystem::remove(dir.files().system_release);
-  ASSERT_EQ(::mkdir(dir.files().system_release.c_str(), 0755), 0);
+  ASSERT_EQ(::unlink(dir.files().system_release.c_str()), 0);
+  make_dir(dir.files().system_release);
   st = write_os_report(out, dir.files());
   ASSERT_FALSE(st.ok());
   EXPECT_EQ(st.error().text(), "Is a directory (os error 21)");
-  EXPECT_FALSE(std::filesystem::exists(out + "/osInfo.txt"));
+  EXPECT_FALSE(exists(out + "/osInfo.txt"));
 
-  std::filesystem::remove(dir.files().system_release);
+  ASSERT_EQ(::rmdir(dir.files().system_release.c_str()), 0);
   EXPECT_TRUE(write_os_report(out, dir.files()).ok());
-  EXPECT_TRUE(std::filesystem::exists(out + "/osInfo.txt"));
+  EXPECT_TRUE(exists(out + "/osInfo.txt"));
 }
 
 }  // namespace

@@ -16,24 +16,17 @@
 
 #include "archive/gz_encoder.hpp"
 #include "archive/tar_builder.hpp"
-#include "archive_test_files.hpp"
 #include "gz_test_support.hpp"
 #include "sys/cpu_count.hpp"
-#include "sys/file_status.hpp"
 
 namespace diagpack {
 namespace {
 
+using test::create_file;
 using test::expect_member_of;
-using test::read_whole;
-using test::ScratchDir;
+using test::read_file;
 
 constexpr size_t kBlock = GzEncoder::kDefaultBlockSize;
-
-UniqueFd create(const std::string& path) {
-  return UniqueFd(
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-}
 
 // The number of threads of this process.
 int thread_count() {
@@ -49,7 +42,7 @@ int thread_count() {
 std::string compress(const std::string& path, const std::string& input,
                      unsigned threads, size_t block = kBlock,
                      size_t piece = 0) {
-  GzEncoder gz(create(path), 6, threads, block);
+  GzEncoder gz(create_file(path), 6, threads, block);
   std::string_view rest(input);
   if (piece == 0) piece = input.size() + 1;
   while (!rest.empty()) {
@@ -59,13 +52,12 @@ std::string compress(const std::string& path, const std::string& input,
   }
   EXPECT_TRUE(gz.finish_stream());
   EXPECT_TRUE(gz.close_file());
-  return read_whole(path);
+  return read_file(path);
 }
 
-class ParallelGzTest : public ::testing::Test {
+class ParallelGzTest : public test::TempDirTest {
  protected:
-  ScratchDir dir_;
-  std::string path_ = dir_.file("out.gz");
+  std::string path_ = path("out.gz");
 };
 
 TEST_F(ParallelGzTest, SizesAroundBlockBoundaries) {
@@ -120,23 +112,24 @@ TEST_F(ParallelGzTest, BlocksSmallerThanTheWindow) {
 }
 
 TEST_F(ParallelGzTest, TarStreamAcrossManySmallBlocksReadByTarAndBsdtar) {
-  const std::string src = dir_.file("src");
-  ASSERT_EQ(::mkdir(src.c_str(), 0755), 0);
+  const std::string src = path("src");
+  test::make_dir(src);
   const std::string text = test::sample_text(300000);
   const std::string noise = test::random_bytes(70000);
-  test::pwrite_file(src + "/a.log", text);
-  test::pwrite_file(src + "/b.bin", noise);
-  const std::string archive = dir_.file("a.tar.gz");
+  test::write_file(src + "/a.log", text);
+  test::write_file(src + "/b.bin", noise);
+  const std::string archive = path("a.tar.gz");
   {
-    GzEncoder gz(create(archive), 6, 4, 5000);  // cuts inside headers and data
+    GzEncoder gz(create_file(archive), 6, 4,
+                 5000);  // cuts inside headers and data
     TarBuilder builder(gz);
-    struct stat st;
-    ASSERT_EQ(::stat(src.c_str(), &st), 0);
-    ASSERT_TRUE(builder.append_directory_entry("jce-data/", st));
+    ASSERT_TRUE(
+        builder.append_directory_entry("jce-data/", test::status_of(src)));
     for (const char* name : {"a.log", "b.bin"}) {
-      UniqueFd fd(::open((src + "/" + name).c_str(), O_RDONLY | O_CLOEXEC));
-      ASSERT_TRUE(builder.append_file(std::string("jce-data/") + name, fd.get(),
-                                      *status_of_fd(fd.get())));
+      const std::string file = src + "/" + name;
+      ASSERT_TRUE(builder.append_file(std::string("jce-data/") + name,
+                                      test::open_file(file).get(),
+                                      test::status_of(file)));
     }
     ASSERT_TRUE(builder.end_archive());
     ASSERT_TRUE(gz.finish_stream());
@@ -144,18 +137,18 @@ TEST_F(ParallelGzTest, TarStreamAcrossManySmallBlocksReadByTarAndBsdtar) {
   }
   for (const std::string tool : {"tar -xzf", "bsdtar -xf"}) {
     SCOPED_TRACE(tool);
-    const std::string out = dir_.file(tool.substr(0, tool.find(' ')));
-    ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
+    const std::string out = path(tool.substr(0, tool.find(' ')));
+    test::make_dir(out);
     ASSERT_EQ(
         std::system((tool + " '" + archive + "' -C '" + out + "'").c_str()), 0);
-    EXPECT_TRUE(read_whole(out + "/jce-data/a.log") == text);
-    EXPECT_TRUE(read_whole(out + "/jce-data/b.bin") == noise);
+    EXPECT_TRUE(read_file(out + "/jce-data/a.log") == text);
+    EXPECT_TRUE(read_file(out + "/jce-data/b.bin") == noise);
   }
 }
 
 TEST_F(ParallelGzTest, WorkersRunWhileOpenAndAreJoinedByFinish) {
   const int before = thread_count();
-  GzEncoder gz(create(path_), 6, 3);
+  GzEncoder gz(create_file(path_), 6, 3);
   EXPECT_EQ(thread_count(), before + 3);
   ASSERT_TRUE(gz.write(test::sample_text(5 * kBlock)));
   ASSERT_TRUE(gz.finish_stream());
@@ -172,7 +165,7 @@ TEST_F(ParallelGzTest, OneUsableCpuMeansNoWorkerThread) {
     if (::sched_setaffinity(0, sizeof one, &one) != 0) return;
     cpus = static_cast<int>(usable_cpu_count());
     before = thread_count();
-    GzEncoder gz(create(path_));
+    GzEncoder gz(create_file(path_));
     during = thread_count();
     EXPECT_TRUE(gz.write(input));
     EXPECT_TRUE(gz.finish_stream());
@@ -180,7 +173,7 @@ TEST_F(ParallelGzTest, OneUsableCpuMeansNoWorkerThread) {
   pinned.join();
   EXPECT_EQ(cpus, 1);
   EXPECT_EQ(during, before);
-  expect_member_of(read_whole(path_), input);
+  expect_member_of(read_file(path_), input);
 }
 
 TEST_F(ParallelGzTest, AffinityMaskCountsCpus) {
@@ -270,11 +263,11 @@ TEST_F(ParallelGzTest, WriteFailureInFinishSurfaces) {
 TEST_F(ParallelGzTest, DestroyedWithBlocksInFlightDoesNotHang) {
   const int before = thread_count();
   {
-    GzEncoder gz(create(path_), 6, 4, 4096);
+    GzEncoder gz(create_file(path_), 6, 4, 4096);
     ASSERT_TRUE(gz.write(test::random_bytes(40 * 4096)));
   }
   EXPECT_EQ(thread_count(), before);
-  expect_member_of(read_whole(path_), test::random_bytes(40 * 4096));
+  expect_member_of(read_file(path_), test::random_bytes(40 * 4096));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "sys/remove_tree.hpp"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>  // FS_IOC_GETFLAGS, FS_IMMUTABLE_FL
@@ -8,27 +7,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
+
+#include "test_support.hpp"
 
 namespace diagpack {
 namespace {
 
-bool exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-void make_file(const std::string& path, const std::string& text = "x") {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(::write(fd, text.data(), text.size()), ssize_t(text.size()));
-  ::close(fd);
-}
-
-void make_dir(const std::string& path) {
-  ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path;
-}
+using test::exists;
+using test::make_dir;
+using test::write_file;
 
 // Sets or clears the immutable flag; false where the file system has none.
 bool set_immutable(const std::string& path, bool on) {
@@ -44,33 +32,24 @@ bool set_immutable(const std::string& path, bool on) {
   return ok;
 }
 
-class RemoveTreeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp && *tmp ? tmp : "/tmp") + "/remove_tree_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+// Clears the immutable flag again however the test ends, so the
+// temporary directory can go.
+struct Mutable {
+  std::string path;
+  ~Mutable() {
+    if (!path.empty()) set_immutable(path, false);
   }
-  void TearDown() override {
-    std::string cmd = "chattr -R -i '" + root_ +
-                      "' 2>/dev/null; chmod -R u+rwx '" + root_ +
-                      "' 2>/dev/null; rm -rf '" + root_ + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
-  }
-  std::string path(const std::string& rel) const { return root_ + "/" + rel; }
-
-  std::string root_;
 };
+
+class RemoveTreeTest : public test::TempDirTest {};
 
 TEST_F(RemoveTreeTest, RemovesNestedDirectoriesAndFiles) {
   make_dir(path("t"));
-  make_file(path("t/a"));
+  write_file(path("t/a"), "x");
   make_dir(path("t/d1"));
   make_dir(path("t/d1/d2"));
   make_dir(path("t/d1/empty"));
-  make_file(path("t/d1/d2/deep"));
+  write_file(path("t/d1/d2/deep"), "x");
   ASSERT_EQ(::mkfifo(path("t/d1/fifo").c_str(), 0600), 0);
   Status status = remove_dir_all(path("t"));
   EXPECT_TRUE(status.ok()) << status.error().text();
@@ -79,8 +58,8 @@ TEST_F(RemoveTreeTest, RemovesNestedDirectoriesAndFiles) {
 
 TEST_F(RemoveTreeTest, NeverFollowsLinksInsideTheTree) {
   make_dir(path("outside"));
-  make_file(path("outside/keep"), "precious");
-  make_file(path("victim"), "also precious");
+  write_file(path("outside/keep"), "precious");
+  write_file(path("victim"), "also precious");
   make_dir(path("t"));
   make_dir(path("t/sub"));
   ASSERT_EQ(::symlink(path("outside").c_str(), path("t/dirlink").c_str()), 0);
@@ -98,7 +77,7 @@ TEST_F(RemoveTreeTest, NeverFollowsLinksInsideTheTree) {
 
 TEST_F(RemoveTreeTest, LinkAtTheTopIsRemovedNotItsTarget) {
   make_dir(path("target"));
-  make_file(path("target/keep"));
+  write_file(path("target/keep"), "x");
   ASSERT_EQ(::symlink(path("target").c_str(), path("link").c_str()), 0);
   Status status = remove_dir_all(path("link"));
   EXPECT_TRUE(status.ok()) << status.error().text();
@@ -113,7 +92,7 @@ TEST_F(RemoveTreeTest, MissingPathIsAnError) {
 }
 
 TEST_F(RemoveTreeTest, RegularFileAtTheTopIsNotADirectory) {
-  make_file(path("plain"));
+  write_file(path("plain"), "x");
   Status status = remove_dir_all(path("plain"));
   ASSERT_FALSE(status.ok());
   EXPECT_EQ(status.error().text(), "Not a directory (os error 20)");
@@ -125,8 +104,9 @@ TEST_F(RemoveTreeTest, RegularFileAtTheTopIsNotADirectory) {
 TEST_F(RemoveTreeTest, UnremovableEntryStopsWithItsError) {
   make_dir(path("t"));
   make_dir(path("t/locked"));
-  make_file(path("t/locked/f"));
+  write_file(path("t/locked/f"), "x");
   std::string expected;
+  Mutable unlock;
   if (::geteuid() != 0) {
     ASSERT_EQ(::chmod(path("t/locked").c_str(), 0555), 0);
     expected = "Permission denied (os error 13)";
@@ -134,18 +114,18 @@ TEST_F(RemoveTreeTest, UnremovableEntryStopsWithItsError) {
     // Root ignores permission bits; an immutable file cannot be unlinked.
     if (!set_immutable(path("t/locked/f"), true))
       GTEST_SKIP() << "no immutable flag on this file system";
+    unlock.path = path("t/locked/f");
     expected = "Operation not permitted (os error 1)";
   }
   Status status = remove_dir_all(path("t"));
   ASSERT_FALSE(status.ok());
   EXPECT_EQ(status.error().text(), expected);
   EXPECT_TRUE(exists(path("t/locked/f")));
-  if (::geteuid() == 0) set_immutable(path("t/locked/f"), false);
 }
 
 TEST_F(RemoveTreeTest, DeepTreeDoesNotExhaustTheCallStack) {
   // Built with *at() calls: the full path is far beyond PATH_MAX.
-  int fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY);
+  int fd = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::mkdirat(fd, "t", 0755), 0);
   int dir = ::openat(fd, "t", O_RDONLY | O_DIRECTORY);

@@ -1,22 +1,19 @@
 #include "archive/tar_builder.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
-#include "archive_test_files.hpp"
-#include "sys/file_status.hpp"
+#include "test_support.hpp"
 
 namespace diagpack {
 namespace {
 
 using namespace std::string_literals;
-using test::pwrite_file;
-using test::ScratchDir;
+using test::write_at;
+using test::write_file;
 
 // Header fields at their offsets in a block.
 std::string at(const std::string& archive, size_t block, size_t offset,
@@ -43,15 +40,13 @@ class FullSink : public ByteSink {
   size_t budget_;
 };
 
-class TarBuilderTest : public ::testing::Test {
+class TarBuilderTest : public test::TempDirTest {
  protected:
   // Appends the file at |path| under |name|; returns the error text or "".
   std::string append(TarBuilder& builder, const std::string& path,
                      std::string_view name) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    EXPECT_GE(fd, 0);
-    Status st = builder.append_file(name, fd, *status_of_fd(fd));
-    ::close(fd);
+    Status st = builder.append_file(name, test::open_file(path).get(),
+                                    test::status_of(path));
     return st ? "" : st.error().text();
   }
   std::string archive_of(const std::string& path, std::string_view name) {
@@ -60,27 +55,25 @@ class TarBuilderTest : public ::testing::Test {
     EXPECT_EQ(append(builder, path, name), "");
     return sink.data;
   }
-
-  ScratchDir dir_;
 };
 
 TEST_F(TarBuilderTest, RegularFileDataIsPaddedToWholeBlocks) {
   std::string data(123, 'x');
-  pwrite_file(dir_.file("osInfo.txt"), data);
-  std::string a = archive_of(dir_.file("osInfo.txt"), "jce-data/osInfo.txt");
+  write_file(path("osInfo.txt"), data);
+  std::string a = archive_of(path("osInfo.txt"), "jce-data/osInfo.txt");
   ASSERT_EQ(a.size(), 1024u);
   EXPECT_EQ(typeflag(a, 0), '0');
   EXPECT_EQ(at(a, 0, 124, 12), "00000000173\0"s);
   EXPECT_EQ(a.substr(512), data + std::string(389, '\0'));
 
-  pwrite_file(dir_.file("b512"), std::string(512, 'y'));
-  EXPECT_EQ(archive_of(dir_.file("b512"), "b512").size(), 1024u);
-  pwrite_file(dir_.file("b513"), std::string(513, 'z'));
-  a = archive_of(dir_.file("b513"), "b513");
+  write_file(path("b512"), std::string(512, 'y'));
+  EXPECT_EQ(archive_of(path("b512"), "b512").size(), 1024u);
+  write_file(path("b513"), std::string(513, 'z'));
+  a = archive_of(path("b513"), "b513");
   ASSERT_EQ(a.size(), 1536u);
   EXPECT_EQ(a.substr(1024), "z" + std::string(511, '\0'));
-  pwrite_file(dir_.file("empty"), "");
-  EXPECT_EQ(archive_of(dir_.file("empty"), "e").size(), 512u);
+  write_file(path("empty"), "");
+  EXPECT_EQ(archive_of(path("empty"), "e").size(), 512u);
 }
 
 TEST_F(TarBuilderTest, LongNamesGetALongNameEntry) {
@@ -103,10 +96,10 @@ TEST_F(TarBuilderTest, LongNamesGetALongNameEntry) {
 }
 
 TEST_F(TarBuilderTest, FileWithoutAllocatedBlocksIsAllHole) {
-  std::string path = dir_.file("hole");
-  pwrite_file(path, "");
-  ASSERT_EQ(::truncate(path.c_str(), 1048576), 0);
-  std::string a = archive_of(path, "hole");
+  const std::string file = path("hole");
+  write_file(file, "");
+  ASSERT_EQ(::truncate(file.c_str(), 1048576), 0);
+  std::string a = archive_of(file, "hole");
   ASSERT_EQ(a.size(), 512u);
   EXPECT_EQ(typeflag(a, 0), 'S');
   EXPECT_EQ(at(a, 0, 124, 12), "00000000000\0"s);
@@ -119,10 +112,10 @@ TEST_F(TarBuilderTest, FileWithoutAllocatedBlocksIsAllHole) {
 }
 
 TEST_F(TarBuilderTest, TwoDataRegionsAroundAHole) {
-  std::string path = dir_.file("two");
-  pwrite_file(path, std::string(4096, 'a'));
-  pwrite_file(path, std::string(4096, 'b'), 1048576);
-  std::string a = archive_of(path, "two");
+  const std::string file = path("two");
+  write_file(file, std::string(4096, 'a'));
+  write_at(file, 1048576, std::string(4096, 'b'));
+  std::string a = archive_of(file, "two");
   if (!test::reports_holes(dir_.path())) {
     EXPECT_EQ(typeflag(a, 0), '0');
     EXPECT_EQ(a.size(), 512u + 1052672u);
@@ -145,10 +138,10 @@ TEST_F(TarBuilderTest, TwoDataRegionsAroundAHole) {
 TEST_F(TarBuilderTest, ThirtyRegionsNeedTwoExtensionBlocks) {
   if (!test::reports_holes(dir_.path()))
     GTEST_SKIP() << "file system reports no holes";
-  std::string path = dir_.file("thirty");
+  const std::string file = path("thirty");
   for (int i = 0; i < 30; ++i)
-    pwrite_file(path, std::string(4096, char('A' + i)), i * 8192);
-  std::string a = archive_of(path, "thirty");
+    write_at(file, i * 8192, std::string(4096, char('A' + i)));
+  std::string a = archive_of(file, "thirty");
   ASSERT_EQ(a.size(), 3 * 512u + 30 * 4096u);
   EXPECT_EQ(typeflag(a, 0), 'S');
   EXPECT_EQ(a[482], 1);
@@ -170,10 +163,9 @@ TEST_F(TarBuilderTest, ThirtyRegionsNeedTwoExtensionBlocks) {
 TEST_F(TarBuilderTest, SpecialFiles) {
   StringSink sink;
   TarBuilder b(sink);
-  std::string fifo = dir_.file("fifo");
+  std::string fifo = path("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  struct stat st;
-  ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+  struct stat st = test::status_of(fifo);
   ASSERT_TRUE(b.append_special("jce-data/fifo", st));
   ASSERT_EQ(sink.data.size(), 512u);
   EXPECT_EQ(typeflag(sink.data, 0), '6');
@@ -183,7 +175,7 @@ TEST_F(TarBuilderTest, SpecialFiles) {
             "0000000\0"s);
 
   sink.data.clear();
-  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  st = test::status_of("/dev/null");
   ASSERT_TRUE(b.append_special("null", st));
   EXPECT_EQ(typeflag(sink.data, 0), '3');
   EXPECT_EQ(at(sink.data, 0, 329, 16),
@@ -218,10 +210,10 @@ TEST_F(TarBuilderTest, EndMarkerIsWrittenOnce) {
 }
 
 TEST_F(TarBuilderTest, SinkErrorsComeBackAtOnce) {
-  pwrite_file(dir_.file("data"), std::string(20000, 'd'));
+  write_file(path("data"), std::string(20000, 'd'));
   FullSink sink(512 + 8192);  // header and one buffer, then full
   TarBuilder b(sink);
-  EXPECT_EQ(append(b, dir_.file("data"), "data"),
+  EXPECT_EQ(append(b, path("data"), "data"),
             "No space left on device (os error 28)");
   EXPECT_EQ(sink.data.size(), 512u + 8192u);
   EXPECT_FALSE(b.end_archive());

@@ -1,6 +1,5 @@
 // An archive written by TarBuilder over GzEncoder, read back by independent
 // readers: gzip -t, Python's tarfile, GNU tar and bsdtar.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,13 +10,14 @@
 
 #include "archive/gz_encoder.hpp"
 #include "archive/tar_builder.hpp"
-#include "archive_test_files.hpp"
-#include "sys/file_status.hpp"
+#include "test_support.hpp"
 
 namespace diagpack {
 namespace {
 
-using test::pwrite_file;
+using test::status_of;
+using test::write_at;
+using test::write_file;
 
 bool have(const std::string& tool) {
   return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
@@ -29,47 +29,43 @@ int run(const std::string& command) { return std::system(command.c_str()); }
 const std::string kLongDir =
     std::string(95, 'l') + "-d\xC3\xA9j\xC3\xA0-vu-" + std::string(20, 'x');
 
-class TarReadersTest : public ::testing::Test {
+class TarReadersTest : public test::TempDirTest {
  protected:
   void SetUp() override {
-    src_ = dir_.file("src");
-    ASSERT_EQ(::mkdir(src_.c_str(), 0755), 0);
-    ASSERT_EQ(::mkdir((src_ + "/" + kLongDir).c_str(), 0750), 0);
-    pwrite_file(src_ + "/osInfo.txt", std::string(123, 'o'));
-    pwrite_file(src_ + "/b513", std::string(513, 'b'));
-    pwrite_file(src_ + "/empty", "");
-    pwrite_file(src_ + "/" + kLongDir + "/f.log", "log line\n");
-    pwrite_file(src_ + "/two", std::string(4096, 'a'));
-    pwrite_file(src_ + "/two", std::string(4096, 'z'), 1048576);
+    src_ = path("src");
+    test::make_dir(src_);
+    test::make_dir(src_ + "/" + kLongDir, 0750);
+    write_file(src_ + "/osInfo.txt", std::string(123, 'o'));
+    write_file(src_ + "/b513", std::string(513, 'b'));
+    write_file(src_ + "/empty", "");
+    write_file(src_ + "/" + kLongDir + "/f.log", "log line\n");
+    write_file(src_ + "/two", std::string(4096, 'a'));
+    write_at(src_ + "/two", 1048576, std::string(4096, 'z'));
     for (int i = 0; i < 30; ++i)
-      pwrite_file(src_ + "/thirty", std::string(4096, char('A' + i)), i * 8192);
-    pwrite_file(src_ + "/hole", "");
+      write_at(src_ + "/thirty", i * 8192, std::string(4096, char('A' + i)));
+    write_file(src_ + "/hole", "");
     ASSERT_EQ(::truncate((src_ + "/hole").c_str(), 1048576), 0);
     ASSERT_EQ(::mkfifo((src_ + "/fifo").c_str(), 0640), 0);
     regular_ = {"osInfo.txt", "b513",   "empty", kLongDir + "/f.log",
                 "two",        "thirty", "hole"};
-    archive_ = dir_.file("jce-data.tar.gz");
+    archive_ = path("jce-data.tar.gz");
     write_archive();
   }
 
   void write_archive() {
-    GzEncoder gz(UniqueFd(::open(
-        archive_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)));
+    GzEncoder gz(test::create_file(archive_));
     TarBuilder builder(gz);
-    struct stat st;
-    ASSERT_EQ(::stat(src_.c_str(), &st), 0);
-    ASSERT_TRUE(builder.append_directory_entry("jce-data/", st));
-    ASSERT_EQ(::stat((src_ + "/" + kLongDir).c_str(), &st), 0);
-    ASSERT_TRUE(builder.append_directory_entry("jce-data/" + kLongDir, st));
+    ASSERT_TRUE(builder.append_directory_entry("jce-data/", status_of(src_)));
+    ASSERT_TRUE(builder.append_directory_entry(
+        "jce-data/" + kLongDir, status_of(src_ + "/" + kLongDir)));
     for (const std::string& rel : regular_) {
-      int fd = ::open((src_ + "/" + rel).c_str(), O_RDONLY | O_CLOEXEC);
-      ASSERT_GE(fd, 0);
-      Status s = builder.append_file("jce-data/" + rel, fd, *status_of_fd(fd));
-      ::close(fd);
+      const std::string file = src_ + "/" + rel;
+      Status s = builder.append_file(
+          "jce-data/" + rel, test::open_file(file).get(), status_of(file));
       ASSERT_TRUE(s) << s.error().text();
     }
-    ASSERT_EQ(::stat((src_ + "/fifo").c_str(), &st), 0);
-    ASSERT_TRUE(builder.append_special("jce-data/fifo", st));
+    ASSERT_TRUE(
+        builder.append_special("jce-data/fifo", status_of(src_ + "/fifo")));
     ASSERT_TRUE(builder.end_archive());
     ASSERT_TRUE(gz.finish_stream());
     ASSERT_TRUE(gz.close_file());
@@ -77,19 +73,16 @@ class TarReadersTest : public ::testing::Test {
 
   // Extracts with |extract| (given the output directory) and compares files.
   void check_extraction(const std::string& extract, const std::string& out) {
-    ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
+    test::make_dir(out);
     ASSERT_EQ(run(extract + " -C " + out), 0);
     for (const std::string& rel : regular_)
       EXPECT_EQ(run("cmp -s '" + src_ + "/" + rel + "' '" + out + "/jce-data/" +
                     rel + "'"),
                 0)
           << rel;
-    struct stat st;
-    ASSERT_EQ(::stat((out + "/jce-data/fifo").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(S_ISFIFO(status_of(out + "/jce-data/fifo").st_mode));
   }
 
-  test::ScratchDir dir_;
   std::string src_;
   std::string archive_;
   std::vector<std::string> regular_;
@@ -102,8 +95,8 @@ TEST_F(TarReadersTest, GzipAcceptsTheStream) {
 
 TEST_F(TarReadersTest, PythonTarfileReadsEveryEntry) {
   if (!have("python3")) GTEST_SKIP() << "no python3";
-  const std::string script = dir_.file("check.py");
-  pwrite_file(script, R"(import sys, tarfile
+  const std::string script = path("check.py");
+  write_file(script, R"(import sys, tarfile
 archive, src = sys.argv[1], sys.argv[2]
 with tarfile.open(archive, "r:gz") as tar:
     kinds = {}
@@ -123,12 +116,12 @@ with tarfile.open(archive, "r:gz") as tar:
 
 TEST_F(TarReadersTest, GnuTarExtractsSparseAndLongNames) {
   if (!have("tar")) GTEST_SKIP() << "no tar";
-  check_extraction("tar --sparse -xzf " + archive_, dir_.file("gnu"));
+  check_extraction("tar --sparse -xzf " + archive_, path("gnu"));
 }
 
 TEST_F(TarReadersTest, BsdtarExtracts) {
   if (!have("bsdtar")) GTEST_SKIP() << "no bsdtar";
-  check_extraction("bsdtar -xzf " + archive_, dir_.file("bsd"));
+  check_extraction("bsdtar -xzf " + archive_, path("bsd"));
 }
 
 }  // namespace

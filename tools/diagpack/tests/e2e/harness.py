@@ -13,7 +13,6 @@ A test module calls harness.main() instead of unittest.main(): it exits 77
 """
 
 import gzip
-import io
 import os
 import shutil
 import stat
@@ -31,6 +30,10 @@ SKIP = 77
 WRAPPER = os.environ.get("DIAGPACK_E2E_WRAPPER", "")
 
 COMPONENTS = {"dyn": 0, "jce": 1, "pkcs11": 2, "cli": 3}
+# What the fake rpm prints by default, and the copy stages' text for a
+# source that is no regular file.
+PACKAGE_REPORT = "Name        : quorvane-jce\nVersion     : 1.2.3\n"
+NOT_REGULAR = "the source path is neither a regular file nor a symlink to a regular file"
 
 
 def namespaces_available():
@@ -47,11 +50,17 @@ def namespaces_available():
     return True, ""
 
 
-def main():
+def main(programs=()):
+    """Runs the module's tests; exits 77 (skipped) without namespaces or
+    without one of |programs| on PATH."""
     ok, why = namespaces_available()
     if not ok:
         print("SKIPPED: private mount namespaces unavailable (%s)" % why)
         sys.exit(SKIP)
+    for program in programs:
+        if shutil.which(program) is None:
+            print("SKIPPED: %s is not installed" % program)
+            sys.exit(SKIP)
     unittest.main(verbosity=2)
 
 
@@ -173,6 +182,15 @@ class Sandbox:
             'for a in "$0" "$@"; do printf "%%s\\n" "$a"; done > %s\n'
             'cat %s\ncat %s >&2\nexit %d' % (argv, data, err, status))
 
+    def rpm_that(self, body, stdout=PACKAGE_REPORT):
+        """A fake rpm that runs the shell |body|, with $out naming the output
+        directory, and prints |stdout|. The package stage runs just before
+        the archive step, so what it leaves in $out is what the archive
+        step finds."""
+        data = os.path.join(self.bin, "rpm.stdout")
+        write(data, stdout)
+        return self.fake_program("rpm", 'out="$TMPDIR/jce-data"\n%s\ncat "%s"' % (body, data))
+
     def recorded_argv(self, name):
         with open(os.path.join(self.bin, name + ".argv")) as f:
             return f.read().splitlines()
@@ -181,7 +199,7 @@ class Sandbox:
 
     def run(self, key="jce", args=(), env=None, tmpdir=None, umask=0o022,
             cwd=None, pre="", post="", argv0=None, stdin=None, timeout=120,
-            shell_redirect=""):
+            shell_redirect="", through=""):
         """Runs diagpack-<key> in a private mount namespace.
 
         args:    the tool's arguments, str or raw bytes.
@@ -191,6 +209,8 @@ class Sandbox:
         post:    shell run after it (its output goes to post_log()).
         argv0:   argv[0], str or bytes (default the executable's path).
         shell_redirect: appended to the tool's command, e.g. '>&-'.
+        through: shell words that run the tool, e.g. '/usr/bin/time -f %M'
+                 (argv[0] is then the executable's path).
         """
         variables = {
             "PATH": self.bin + ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
@@ -210,8 +230,8 @@ class Sandbox:
             pre,
             "set +e",
             'prog="$1"; argv0="$2"; shift 2',
-            ('(exec -a "$argv0" "$prog" "$@") ' if not WRAPPER else
-             '(exec ' + WRAPPER + ' "$prog" "$@") ') + shell_redirect,
+            ('(exec -a "$argv0" "$prog" "$@") ' if not (WRAPPER or through) else
+             '(exec ' + (through or WRAPPER) + ' "$prog" "$@") ') + shell_redirect,
             "rc=$?",
             "(%s) >'%s/post.log' 2>&1" % (post or ":", self.root),
             "exit $rc",
@@ -248,11 +268,38 @@ class Sandbox:
 
 class SandboxCase(unittest.TestCase):
     """Base class of the end-to-end cases: each test gets a fresh Sandbox as
-    self.box, removed again however the test ends."""
+    self.box, removed again however the test ends, and self.scratch, a
+    directory name below it for the archive readers' extractions."""
 
     def setUp(self):
         self.box = Sandbox()
         self.addCleanup(self.box.close)
+        self.scratch = os.path.join(self.box.root, "scratch")
+
+    def assert_success(self, r, key="jce"):
+        """The run ended with the success line and its output directory is
+        gone. Returns the archive's path."""
+        archive = self.box.archive_path(key)
+        self.assertEqual(r.status, 0, r)
+        self.assertEqual(r.out.splitlines(), success_lines(key, archive), r)
+        self.assertFalse(os.path.lexists(self.box.output_dir(key)), r)
+        return archive
+
+    def assert_archived(self, r, key="jce"):
+        """assert_success, and every reader accepts the archive. Returns
+        {entry name: bytes, or None for a non-regular entry}."""
+        archive = self.assert_success(r, key)
+        shutil.rmtree(self.scratch, ignore_errors=True)
+        return {name: data for name, _, _, data in check_archive(archive, self.scratch)}
+
+    def assert_archive_failed(self, r, error):
+        """The run ended normally, the archive step printed its failure line
+        for |error| last, and the output directory stayed."""
+        out_dir = self.box.output_dir()
+        self.assertEqual(r.status, 0, r)
+        self.assertEqual(r.out.splitlines(), banners(), r)
+        self.assertEqual(r.err.splitlines()[-1], archive_failure(out_dir, error), r)
+        self.assertTrue(os.path.isdir(out_dir), r)
 
 
 def _b(v):
@@ -272,10 +319,37 @@ def read(path):
         return f.read()
 
 
+# --- what a run prints ----------------------------------------------------------
+
 def success_lines(key="jce", archive=None):
     return ["Collecting os info", "Collecting config files", "Collecting log files",
             "Collecting %s info" % key,
             "Logs and config can be found at %s" % archive]
+
+
+def banners(key="jce"):
+    """The four stage banners, without the success line."""
+    return success_lines(key)[:4]
+
+
+def os_failure(error=""):
+    return "Failed to get os info, skipping. " + error
+
+
+def config_failure(error="", key="jce"):
+    return "Failed to get %s config files, skipping. %s" % (key, error)
+
+
+def log_failure(error="", key="jce"):
+    return "Failed to get %s logs, skipping. %s" % (key, error)
+
+
+def package_failure(error="", key="jce"):
+    return "Failed to get %s package details, skipping. %s" % (key, error)
+
+
+def archive_failure(out_dir, error):
+    return "Failed to archive output directory, %s, skipping. %s" % (out_dir, error)
 
 
 # --- independent archive readers ---------------------------------------------
@@ -300,11 +374,12 @@ def bsdtar_names(archive):
     return p.stdout.decode("utf-8", errors="surrogateescape").splitlines()
 
 
+EXTRACT = {"tar": ["tar", "--sparse", "-xzf"], "bsdtar": ["bsdtar", "-xzf"]}
+
+
 def extract_with(tool, archive, dest):
     os.makedirs(dest, exist_ok=True)
-    args = {"tar": ["tar", "--sparse", "-xzf", archive, "-C", dest],
-            "bsdtar": ["bsdtar", "-xzf", archive, "-C", dest]}[tool]
-    subprocess.run(args, capture_output=True, check=True)
+    subprocess.run(EXTRACT[tool] + [archive, "-C", dest], capture_output=True, check=True)
 
 
 def gzip_ok(archive):
@@ -336,6 +411,12 @@ def collected(box, key="jce"):
             rel = os.path.relpath(p, out)
             files[rel] = read(p) if os.path.isfile(p) and not os.path.islink(p) else None
     return files
+
+
+def collected_logs(box, key="jce"):
+    """collected() without the files of the other three stages."""
+    others = {"osInfo.txt", "quorvane-%s.cfg" % key, "%sPackageInfo.txt" % key}
+    return {k: v for k, v in collected(box, key).items() if k not in others}
 
 
 def collected_mode(box, name, key="jce"):
@@ -397,10 +478,8 @@ def check_archive(archive, scratch, extract=True):
     if extract:
         for tool in ("tar", "bsdtar"):
             dest = os.path.join(scratch, "x-" + tool)
-            args = {"tar": ["tar", "--sparse", "-xzf", archive, "-C", dest],
-                    "bsdtar": ["bsdtar", "-xzf", archive, "-C", dest]}[tool]
             os.makedirs(dest)
-            p = subprocess.run(args, capture_output=True)
+            p = subprocess.run(EXTRACT[tool] + [archive, "-C", dest], capture_output=True)
             if p.returncode != 0:
                 fail(tool + " cannot extract it", p.stderr)
             for name, typ, _size, data in entries:

@@ -2,20 +2,12 @@
 read back by independent readers, how it is created, its failures and the
 removal of the output directory."""
 
-import filecmp
 import os
 import stat
 import tarfile
-import unittest
 
 import harness
-from harness import Sandbox
-
-REPORT = "Name        : quorvane-jce\nVersion     : 1.2.3\n"
-
-
-def archive_failure(out_dir, error):
-    return "Failed to archive output directory, %s, skipping. %s" % (out_dir, error)
+from harness import PACKAGE_REPORT as REPORT, banners
 
 
 def first_header_name(archive):
@@ -23,26 +15,7 @@ def first_header_name(archive):
     return harness.tar_stream(archive)[:100].rstrip(b"\0")
 
 
-def banners():
-    return harness.success_lines("jce")[:4]
-
-
-class ArchiveTest(unittest.TestCase):
-    def setUp(self):
-        self.box = Sandbox()
-
-    def tearDown(self):
-        self.box.close()
-
-    # --- helpers -------------------------------------------------------------
-
-    def rpm_that(self, body):
-        """A fake rpm that runs |body| (it sees TMPDIR) and prints a report.
-        The package stage runs just before the archive step, so what it
-        leaves in $TMPDIR/jce-data is what the archive step finds."""
-        self.box.fake_program(
-            "rpm", 'out="$TMPDIR/jce-data"\n%s\nprintf "%%s" "%s"' % (body, REPORT))
-
+class ArchiveTest(harness.SandboxCase):
     def every_stage_succeeds(self):
         """A configuration, two log files (one sparse) and a package report."""
         logs = os.path.join(self.box.opt, "quorvane", "log")
@@ -56,47 +29,16 @@ class ArchiveTest(unittest.TestCase):
         self.box.log_config(self.box.inside(os.path.join(logs, "jce.log")))
         self.box.fake_package_manager("rpm", stdout=REPORT)
 
-    def assert_archive_failed(self, r, error):
-        out_dir = self.box.output_dir()
-        self.assertEqual(r.status, 0, r)
-        self.assertEqual(r.out.splitlines(), banners(), r)
-        self.assertEqual(r.err.splitlines()[-1], archive_failure(out_dir, error), r)
-        self.assertTrue(os.path.isdir(out_dir))
-
-    def assert_readers_agree(self, archive):
-        """Python's tarfile, GNU tar and bsdtar see the same files."""
-        self.assertTrue(harness.gzip_ok(archive))
-        entries = harness.python_entries(archive)
-        # tarfile drops the trailing "/" of the top directory's name.
-        names = [name for name, _, _, _ in entries]
-        for lister in (harness.gnu_tar_names, harness.bsdtar_names):
-            self.assertEqual([n.rstrip("/") for n in lister(archive)], names)
-        for tool in ("tar", "bsdtar"):
-            dest = os.path.join(self.box.root, "x-" + tool)
-            harness.extract_with(tool, archive, dest)
-            for name, typ, _, data in entries:
-                path = os.path.join(dest, name)
-                if typ == tarfile.DIRTYPE:
-                    self.assertTrue(os.path.isdir(path), (tool, name))
-                elif data is not None:
-                    self.assertEqual(harness.read(path), data, (tool, name))
-        return entries
-
     # --- a whole run -----------------------------------------------------------
 
     def test_successful_run_archives_and_removes_the_output_directory(self):
         self.every_stage_succeeds()
         r = self.box.run()
-        archive = self.box.archive_path()
-        self.assertEqual(r.status, 0, r)
-        self.assertEqual(r.out.splitlines(), harness.success_lines("jce", archive), r)
+        files = self.assert_archived(r)
         self.assertEqual(r.err, "", r)
-        self.assertFalse(os.path.lexists(self.box.output_dir()))
-
-        entries = self.assert_readers_agree(archive)
+        archive = self.box.archive_path()
         self.assertEqual(first_header_name(archive), b"jce-data/")
-        self.assertEqual(entries[0][1], tarfile.DIRTYPE)
-        files = {name: data for name, _, _, data in entries}
+        self.assertEqual(harness.python_entries(archive)[0][1], tarfile.DIRTYPE)
         self.assertEqual(files["jce-data/jcePackageInfo.txt"], REPORT.encode())
         self.assertEqual(files["jce-data/jce.log"], b"line one\nline two\n")
         old = files["jce-data/jce.log.1"]
@@ -117,7 +59,7 @@ class ArchiveTest(unittest.TestCase):
         self.assertEqual(r.out.splitlines()[-1],
                          "Logs and config can be found at " + archive, r)
         self.assertEqual(len(r.err.splitlines()), 4, r)
-        self.assertEqual([e[0] for e in self.assert_readers_agree(archive)],
+        self.assertEqual([e[0] for e in harness.check_archive(archive, self.scratch)],
                          ["jce-data"])
         self.assertEqual(first_header_name(archive), b"jce-data/")
         self.assertFalse(os.path.lexists(self.box.output_dir()))
@@ -135,7 +77,7 @@ class ArchiveTest(unittest.TestCase):
         r = self.box.run()
         self.assertEqual(r.out.splitlines()[-1],
                          "Logs and config can be found at " + self.box.archive_path(), r)
-        self.assert_readers_agree(self.box.archive_path())
+        harness.check_archive(self.box.archive_path(), self.scratch)
 
     def test_planted_link_is_replaced_and_its_target_untouched(self):
         victim = os.path.join(self.box.root, "victim")
@@ -147,7 +89,7 @@ class ArchiveTest(unittest.TestCase):
         self.assertEqual(harness.read(victim), b"must survive")
         self.assertEqual(os.stat(victim).st_mode & 0o7777, 0o644)
         self.assertTrue(stat.S_ISREG(os.lstat(self.box.archive_path()).st_mode))
-        self.assert_readers_agree(self.box.archive_path())
+        harness.check_archive(self.box.archive_path(), self.scratch)
 
     def test_archive_is_readable_by_its_owner_only(self):
         for umask in (0o022, 0o000, 0o077):
@@ -161,14 +103,14 @@ class ArchiveTest(unittest.TestCase):
         # Root ignores permission bits, a read-only mount stops it too. The
         # output directory must be created first, so the temporary directory
         # turns read-only during the run, in the package stage.
-        self.rpm_that('mount -o remount,ro,bind "$TMPDIR"')
+        self.box.rpm_that('mount -o remount,ro,bind "$TMPDIR"')
         r = self.box.run(pre="mount --bind '{0}' '{0}'".format(self.box.tmp))
         self.assert_archive_failed(r, "Read-only file system (os error 30)")
 
     # --- what the walk finds ---------------------------------------------------
 
     def test_socket_ends_the_walk_and_keeps_the_directory(self):
-        self.rpm_that('python3 -c "import socket,sys; '
+        self.box.rpm_that('python3 -c "import socket,sys; '
                       's=socket.socket(socket.AF_UNIX); s.bind(sys.argv[1])" '
                       '"$out/agent.sock"')
         r = self.box.run()
@@ -180,22 +122,14 @@ class ArchiveTest(unittest.TestCase):
         self.assertNotIn("jce-data/agent.sock", names)
         self.assertTrue(os.path.exists(os.path.join(self.box.output_dir(), "agent.sock")))
 
-    def test_fifo_is_stored_and_never_opened(self):
-        self.rpm_that('mkfifo "$out/events.pipe"')
-        r = self.box.run(timeout=60)
-        self.assertEqual(r.out.splitlines()[-1],
-                         "Logs and config can be found at " + self.box.archive_path(), r)
-        with tarfile.open(self.box.archive_path(), "r:gz") as tf:
-            self.assertTrue(tf.getmember("jce-data/events.pipe").isfifo())
-
     def test_link_to_directory_is_stored_as_directory(self):
         elsewhere = os.path.join(self.box.root, "elsewhere")
         harness.write(os.path.join(elsewhere, "inner.txt"), "inner")
-        self.rpm_that('ln -s "%s" "$out/linked"' % elsewhere)
+        self.box.rpm_that('ln -s "%s" "$out/linked"' % elsewhere)
         r = self.box.run()
         self.assertEqual(r.out.splitlines()[-1],
                          "Logs and config can be found at " + self.box.archive_path(), r)
-        entries = {e[0]: e for e in self.assert_readers_agree(self.box.archive_path())}
+        entries = {e[0]: e for e in harness.check_archive(self.box.archive_path(), self.scratch)}
         self.assertEqual(entries["jce-data/linked"][1], tarfile.DIRTYPE)
         self.assertEqual(entries["jce-data/linked/inner.txt"][3], b"inner")
         # The removal took the link, not what it points to.
@@ -206,7 +140,7 @@ class ArchiveTest(unittest.TestCase):
 
     def test_unremovable_file_gives_the_clean_up_line(self):
         # A read-only bind mount inside the run's namespace stops even root.
-        self.rpm_that('mkdir "$out/locked" && echo kept > "$out/locked/f" && '
+        self.box.rpm_that('mkdir "$out/locked" && echo kept > "$out/locked/f" && '
                       'mount --bind "$out/locked" "$out/locked" && '
                       'mount -o remount,ro,bind "$out/locked"')
         r = self.box.run()
@@ -215,7 +149,7 @@ class ArchiveTest(unittest.TestCase):
                          "Logs and config can be found at " + self.box.archive_path(), r)
         self.assertEqual(r.err.splitlines()[-1], "Failed to clean up directory, " + out_dir, r)
         self.assertEqual(harness.read(os.path.join(out_dir, "locked", "f")), b"kept\n")
-        names = [e[0] for e in self.assert_readers_agree(self.box.archive_path())]
+        names = [e[0] for e in harness.check_archive(self.box.archive_path(), self.scratch)]
         self.assertIn("jce-data/locked/f", names)
 
     def test_full_file_system_never_reports_success(self):
@@ -236,7 +170,7 @@ class ArchiveTest(unittest.TestCase):
         # fits under the cap, and so do the bytes the compressor gives out
         # during the walk (the gzip header only); the rest arrives when the
         # stream is finished, and that write fails.
-        self.rpm_that('head -c 3000 /dev/urandom > "$out/blob" && '
+        self.box.rpm_that('head -c 3000 /dev/urandom > "$out/blob" && '
                       'prlimit --pid $PPID --fsize=1024')
         r = self.box.run(pre="trap '' XFSZ")
         self.assert_archive_failed(r, "File too large (os error 27)")
@@ -248,7 +182,7 @@ class ArchiveTest(unittest.TestCase):
         self.assertEqual(r.status, 0, r)
         self.assertEqual(r.out.splitlines(), banners(), r)
         self.assertEqual(r.err.splitlines()[-1],
-                         archive_failure(self.box.output_dir(), error), r)
+                         harness.archive_failure(self.box.output_dir(), error), r)
         self.assertIn("jce-data\n", self.box.post_log())
 
 

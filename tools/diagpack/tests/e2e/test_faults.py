@@ -11,61 +11,26 @@ import os
 import shutil
 import threading
 import time
-import unittest
 
 import harness
-from harness import Sandbox
+from harness import (PACKAGE_REPORT as REPORT, archive_failure, banners, config_failure,
+                     log_failure, os_failure, package_failure)
 
-REPORT = "Name        : quorvane-jce\nVersion     : 1.2.3\n"
 ENOSPC = "No space left on device (os error 28)"
 PAGE = 4096
 MIB = 1024 * 1024
 
 
-def banners():
-    return harness.success_lines("jce")[:4]
-
-
-def os_failure(error):
-    return "Failed to get os info, skipping. " + error
-
-
-def config_failure(error):
-    return "Failed to get jce config files, skipping. " + error
-
-
-def log_failure(error):
-    return "Failed to get jce logs, skipping. " + error
-
-
-def package_failure(error):
-    return "Failed to get jce package details, skipping. " + error
-
-
-def archive_failure(out_dir, error):
-    return "Failed to archive output directory, %s, skipping. %s" % (out_dir, error)
-
-
-class FaultTestCase(unittest.TestCase):
+class FaultTestCase(harness.SandboxCase):
     def setUp(self):
-        self.box = Sandbox()
+        super().setUp()
         self.kept = os.path.join(self.box.root, "kept")
         self.logs = os.path.join(self.box.opt, "log")
         os.makedirs(self.logs)
 
-    def tearDown(self):
-        self.box.close()
-
     def add_log(self, content, name="jce.log"):
         harness.write(os.path.join(self.logs, name), content)
         self.box.log_config("/opt/log/jce.log")
-
-    def rpm_that(self, body, stdout=REPORT):
-        """A fake rpm that runs |body| (with $out, the output directory) and
-        prints |stdout|."""
-        data = os.path.join(self.box.bin, "rpm.stdout")
-        harness.write(data, stdout)
-        self.box.fake_program("rpm", 'out="$TMPDIR/jce-data"\n%s\ncat "%s"' % (body, data))
 
     def run_on_tmpfs(self, free=None, size="1m", **kwargs):
         """A run whose TMPDIR is a fresh tmpfs of |size|, with |free| bytes
@@ -97,9 +62,8 @@ class FaultTestCase(unittest.TestCase):
         if success in r.out.splitlines():
             self.assertEqual(r.out.splitlines(), harness.success_lines("jce", archive), r)
             self.assertFalse(os.path.lexists(os.path.join(where, "jce-data")), r)
-            scratch = os.path.join(self.box.root, "scratch")
-            shutil.rmtree(scratch, ignore_errors=True)
-            entries = harness.check_archive(os.path.join(where, "jce-data.tar.gz"), scratch)
+            entries = harness.check_archive(os.path.join(where, "jce-data.tar.gz"),
+                                            self.scratch)
             return {name: data for name, _, _, data in entries}
         self.assertEqual(r.out.splitlines(), banners(), r)
         self.assertTrue(r.err.splitlines()[-1].startswith(
@@ -118,7 +82,7 @@ class FullDiskTest(FaultTestCase):
     def test_full_from_the_start(self):
         self.add_log("a log line\n" * 100)
         # The disk stays full: every step fails on its first byte.
-        self.rpm_that("")
+        self.box.rpm_that("")
         r = self.run_on_tmpfs(free=0)
         self.assertEqual(r.err.splitlines(), [
             os_failure(ENOSPC), config_failure(ENOSPC), log_failure(ENOSPC),
@@ -130,7 +94,7 @@ class FullDiskTest(FaultTestCase):
 
         # The package manager frees the disk: the rest of the run succeeds,
         # with the empty files the earlier steps left.
-        self.rpm_that('rm "$TMPDIR/filler"')
+        self.box.rpm_that('rm "$TMPDIR/filler"')
         r = self.run_on_tmpfs(free=0)
         self.assertEqual(r.err.splitlines(), [
             os_failure(ENOSPC), config_failure(ENOSPC), log_failure(ENOSPC)], r)
@@ -143,7 +107,7 @@ class FullDiskTest(FaultTestCase):
         # Two pages free: one for osInfo.txt, one for the start of the copy.
         config = '{"logging": {"log_file": "/opt/log/jce.log"}, "pad": "%s"}' % ("p" * MIB)
         self.box.write_config(config, mode=0o640)
-        self.rpm_that('rm "$TMPDIR/filler"')
+        self.box.rpm_that('rm "$TMPDIR/filler"')
         r = self.run_on_tmpfs(free=2 * PAGE)
         self.assertEqual(r.err.splitlines(), [config_failure(ENOSPC)], r)
         files = self.assert_outcome(r, self.kept)
@@ -155,7 +119,7 @@ class FullDiskTest(FaultTestCase):
     def test_full_during_a_log_copy(self):
         log = os.urandom(MIB)
         self.add_log(log)
-        self.rpm_that('rm "$TMPDIR/filler"')
+        self.box.rpm_that('rm "$TMPDIR/filler"')
         r = self.run_on_tmpfs(free=3 * PAGE)
         self.assertEqual(r.err.splitlines(), [log_failure(ENOSPC)], r)
         files = self.assert_outcome(r, self.kept)
@@ -168,7 +132,7 @@ class FullDiskTest(FaultTestCase):
         # The report takes what is left, so the archive finds no room either;
         # its bytes all come out when the stream is finished.
         self.add_log("")
-        self.rpm_that("", stdout="r" * MIB)
+        self.box.rpm_that("", stdout="r" * MIB)
         r = self.run_on_tmpfs(free=4 * PAGE)
         self.assertEqual(r.err.splitlines(), [
             package_failure(ENOSPC), archive_failure(self.box.output_dir(), ENOSPC)], r)
@@ -181,7 +145,7 @@ class FullDiskTest(FaultTestCase):
         # Room for the output directory and one file: osInfo.txt. Every later
         # file, the archive included, cannot even be created.
         self.add_log("a log line\n")
-        self.rpm_that("")
+        self.box.rpm_that("")
         r = self.run_on_tmpfs(size="1m,nr_inodes=3")
         self.assertEqual(r.err.splitlines(), [
             config_failure(ENOSPC), log_failure(ENOSPC), package_failure(ENOSPC),
@@ -197,7 +161,7 @@ class FullDiskTest(FaultTestCase):
         the walk or while ending it) meets the full disk."""
         # The package report is empty: it takes no room after the filler.
         self.add_log(os.urandom(288 * 1024))
-        self.rpm_that("", stdout="")
+        self.box.rpm_that("", stdout="")
         r = self.run_on_tmpfs(size="2m")
         self.assert_outcome(r, self.kept)
         size = os.path.getsize(self.kept_path("jce-data.tar.gz"))
@@ -205,7 +169,7 @@ class FullDiskTest(FaultTestCase):
         # Room for a third or two thirds of it, then for its last few pages.
         for k in [pages // 3, 2 * pages // 3] + list(range(pages - 6, pages + 2)):
             with self.subTest(free_pages=k):
-                self.rpm_that(harness.fill_shell("$TMPDIR", k * PAGE), stdout="")
+                self.box.rpm_that(harness.fill_shell("$TMPDIR", k * PAGE), stdout="")
                 r = self.run_on_tmpfs(size="2m")
                 files = self.assert_outcome(r, self.kept)
                 if k * PAGE >= size + 512:
@@ -239,7 +203,7 @@ class ChangingDirectoriesTest(FaultTestCase):
                 self.assertEqual(os.listdir(tmp), [])
 
     def test_output_directory_removed_during_the_run(self):
-        self.rpm_that('rm -r "$out"')
+        self.box.rpm_that('rm -r "$out"')
         r = self.box.run()
         enoent = "No such file or directory (os error 2)"
         self.assertEqual(r.status, 0, r)
@@ -253,7 +217,7 @@ class ChangingDirectoriesTest(FaultTestCase):
         self.assertFalse(os.path.lexists(self.box.output_dir()))
 
     def test_output_directory_made_read_only_during_the_run(self):
-        self.rpm_that('mount --bind "$out" "$out" && mount -o remount,ro,bind "$out"')
+        self.box.rpm_that('mount --bind "$out" "$out" && mount -o remount,ro,bind "$out"')
         r = self.box.run()
         out_dir = self.box.output_dir()
         self.assertEqual(r.out.splitlines(),
@@ -261,8 +225,7 @@ class ChangingDirectoriesTest(FaultTestCase):
         self.assertEqual(r.err.splitlines()[-2:], [
             package_failure("Read-only file system (os error 30)"),
             "Failed to clean up directory, " + out_dir], r)
-        files = harness.check_archive(self.box.archive_path(),
-                                      os.path.join(self.box.root, "scratch"))
+        files = harness.check_archive(self.box.archive_path(), self.scratch)
         self.assertEqual([name for name, _, _, _ in files], ["jce-data", "jce-data/osInfo.txt"])
         self.assertEqual(os.listdir(out_dir), ["osInfo.txt"])
 
@@ -278,7 +241,7 @@ class FileChangingWhileArchivedTest(FaultTestCase):
         |change| on the file ($big) and lets the tool go on. The helper
         notes whether the tool had the file open at that moment."""
         note = os.path.join(self.box.root, "changed")
-        self.rpm_that(r'''
+        self.box.rpm_that(r'''
 big="$out/big.log"; tool=$PPID
 rm -f "$TMPDIR/jce-data.tar.gz"
 head -c 8M /dev/urandom > "$big"
@@ -364,8 +327,7 @@ class StandardStreamsTest(FaultTestCase):
                 elif kept_stream == "err":
                     self.assertEqual(r.err, reference.err, r)
                 # Nothing the tool printed landed in a file it wrote.
-                harness.check_archive(self.box.archive_path(),
-                                      os.path.join(self.box.root, "scratch"))
+                harness.check_archive(self.box.archive_path(), self.scratch)
                 self.assertEqual(harness.collected(self.box), expected)
                 self.assertFalse(os.path.lexists(self.box.output_dir()))
 
@@ -374,7 +336,7 @@ class TwoRunsAtOnceTest(FaultTestCase):
     def test_second_run_stops_and_the_first_is_unharmed(self):
         started = os.path.join(self.box.root, "rpm-started")
         self.add_log("first run's log\n")
-        self.rpm_that('echo started >> "%s"; sleep 2' % started)
+        self.box.rpm_that('echo started >> "%s"; sleep 2' % started)
         first = {}
         thread = threading.Thread(target=lambda: first.update(r=self.box.run()))
         thread.start()

@@ -3,18 +3,14 @@ run reads or writes. Nothing is followed where it must not be, nothing
 hangs, every error has its usual text, and the package manager inherits
 no descriptor of the tool but its three standard ones."""
 
-import json
 import os
 import socket
 import stat
-import unittest
 
 import harness
-from harness import Sandbox
+from harness import NOT_REGULAR, Sandbox, log_failure
 
 NOBODY = 65534
-NOT_REGULAR = "the source path is neither a regular file nor a symlink to a regular file"
-LOG_FAILURE = "Failed to get jce logs, skipping. "
 
 
 def make_socket(path):
@@ -22,23 +18,7 @@ def make_socket(path):
         s.bind(path)
 
 
-class HostileTestCase(unittest.TestCase):
-    def setUp(self):
-        self.box = Sandbox()
-        self.scratch = os.path.join(self.box.root, "scratch")
-
-    def tearDown(self):
-        self.box.close()
-
-    def assert_archived(self, r):
-        archive = self.box.archive_path()
-        self.assertEqual(r.status, 0, r)
-        self.assertEqual(r.out.splitlines(), harness.success_lines("jce", archive), r)
-        entries = harness.check_archive(archive, self.scratch)
-        return {name: data for name, _, _, data in entries}
-
-
-class ArchivePathTest(HostileTestCase):
+class ArchivePathTest(harness.SandboxCase):
     """Whatever another user put at the archive path is replaced by a new
     file that only root can read; the old file never receives a byte."""
 
@@ -84,7 +64,7 @@ class ArchivePathTest(HostileTestCase):
                 self.assert_fresh_archive(r)
 
 
-class LogDirectoryTest(HostileTestCase):
+class LogDirectoryTest(harness.SandboxCase):
     """Odd entries that match the log name, and log directories that are
     links into the system."""
 
@@ -93,10 +73,6 @@ class LogDirectoryTest(HostileTestCase):
         self.logs = os.path.join(self.box.opt, "log")
         os.makedirs(self.logs)
         self.box.fake_package_manager("rpm", stdout="report\n")
-
-    def logs_collected(self):
-        others = {"osInfo.txt", "quorvane-jce.cfg", "jcePackageInfo.txt"}
-        return {k: v for k, v in harness.collected(self.box).items() if k not in others}
 
     def test_special_files_matching_the_log_name(self):
         cases = {
@@ -113,7 +89,7 @@ class LogDirectoryTest(HostileTestCase):
                     box.log_config("/opt/log/jce.log")
                     r = box.run(timeout=60)
                     self.assertEqual(r.status, 0, r)
-                    self.assertIn(LOG_FAILURE + error, r.err.splitlines(), r)
+                    self.assertIn(log_failure(error), r.err.splitlines(), r)
                     self.assertNotIn("jce.log", harness.collected(box))
 
     def test_log_directory_linked_to_the_root(self):
@@ -125,12 +101,12 @@ class LogDirectoryTest(HostileTestCase):
                     os.unlink(self.box.archive_path())
                 r = self.box.run()
                 self.assertEqual(r.status, 0, r)
-                self.assertNotIn(LOG_FAILURE, r.err, r)
+                self.assertNotIn(log_failure(), r.err, r)
                 # Only regular files of / whose names hold the name would be
                 # copied; directories (and links to them) are skipped.
                 expected = {n for n in os.listdir("/")
                             if name in n and os.path.isfile(os.path.join("/", n))}
-                self.assertEqual(set(self.logs_collected()), expected)
+                self.assertEqual(set(harness.collected_logs(self.box)), expected)
 
     def test_log_directory_linked_to_dev(self):
         # Devices match by name but are never read: no endless copy.
@@ -138,11 +114,11 @@ class LogDirectoryTest(HostileTestCase):
         self.box.log_config("/opt/link-to-dev/zero")
         r = self.box.run(timeout=60)
         self.assertEqual(r.status, 0, r)
-        self.assertIn(LOG_FAILURE + NOT_REGULAR, r.err.splitlines(), r)
-        self.assertEqual(self.logs_collected(), {})
+        self.assertIn(log_failure(NOT_REGULAR), r.err.splitlines(), r)
+        self.assertEqual(harness.collected_logs(self.box), {})
 
 
-class ReleaseFilesTest(HostileTestCase):
+class ReleaseFilesTest(harness.SandboxCase):
     def test_fifos_as_release_files_do_not_hold_up_the_run(self):
         for name in ("os-release", "lsb-release", "system-release"):
             path = self.box.etc_file(name, "")
@@ -155,7 +131,7 @@ class ReleaseFilesTest(HostileTestCase):
         self.assertEqual(report.splitlines()[1:], ["Version: Linux  ", "System Release: "])
 
 
-class OutputDirectorySwapTest(HostileTestCase):
+class OutputDirectorySwapTest(harness.SandboxCase):
     def test_output_directory_replaced_by_a_link_is_never_emptied(self):
         """The output directory is moved away during the run and a link to
         another directory takes its place: the archive holds what the link
@@ -177,7 +153,33 @@ class OutputDirectorySwapTest(HostileTestCase):
         self.assertEqual(os.listdir(moved), ["osInfo.txt"])
 
 
-class InheritedDescriptorsTest(HostileTestCase):
+class PermissiveUmaskTest(harness.SandboxCase):
+    def test_links_planted_in_the_output_directory_are_never_written_through(self):
+        """While the package manager runs, a link to a victim is planted as
+        the package report: by nobody under umask 000 (the directory, 0755
+        whatever the umask, refuses it), and by root itself under umask 022
+        (the report's open refuses to follow it)."""
+        victim = os.path.join(self.box.root, "victim")
+        out = '"$TMPDIR/jce-data"'
+        for umask, planter, failure in [
+                (0o000, "setpriv --reuid=%d --regid=%d --clear-groups " % (NOBODY, NOBODY), []),
+                (0o022, "", ["Failed to get jce package details, skipping. "
+                             "Too many levels of symbolic links (os error 40)"])]:
+            with self.subTest(umask=umask):
+                harness.write(victim, b"victim\n", 0o644)
+                self.box.fake_program("rpm", 'stat -c %%a %s > "%s/mode"\n'
+                                      '%sln -s "%s" %s/jcePackageInfo.txt 2>/dev/null\n'
+                                      'echo report'
+                                      % (out, self.box.root, planter, victim, out))
+                r = self.box.run(umask=umask)
+                self.assertEqual(r.status, 0, r)
+                self.assertEqual([l for l in r.err.splitlines() if "package" in l], failure, r)
+                self.assertEqual(harness.read(victim), b"victim\n")
+                self.assertEqual(harness.read(os.path.join(self.box.root, "mode")), b"755\n")
+                os.unlink(self.box.archive_path())
+
+
+class InheritedDescriptorsTest(harness.SandboxCase):
     """The package manager lists its descriptors, and those of the tool that
     waits for it, into its report."""
 
@@ -211,11 +213,13 @@ class InheritedDescriptorsTest(HostileTestCase):
                 self.assertEqual(child[0], "/dev/null")
                 self.assertTrue(child[1].startswith("pipe:") and child[2].startswith("pipe:"))
                 self.assertNotEqual(child[1], child[2])
-                # The tool holds nothing but its standard descriptors and the
-                # reading ends of the child's two pipes: no file, directory or
-                # /dev/null left open by an earlier stage or the spawn.
+                # The tool holds nothing but its standard descriptors, the
+                # reading ends of the child's two pipes and the signalfd of
+                # its stop signals: no file, directory or /dev/null left open
+                # by an earlier stage or the spawn.
                 extra = sorted(t for fd, t in tool.items() if fd > 2)
-                self.assertEqual(extra, sorted([child[1], child[2]]), report)
+                self.assertEqual(extra, sorted([child[1], child[2], "anon_inode:[signalfd]"]),
+                                 report)
 
     def test_descriptor_left_open_by_the_caller_stays_from_the_child(self):
         self.box.fake_program("rpm", self.LISTER)

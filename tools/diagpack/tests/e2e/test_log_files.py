@@ -1,35 +1,23 @@
 """The log file collection stage, seen from outside: which entries of the
 log directory land in the archive and which failure lines a run prints."""
 
-import json
 import os
-import unittest
 
 import harness
-from harness import Sandbox
-
-# Files that other stages put beside the logs.
-OTHER_STAGES = {"osInfo.txt", "quorvane-jce.cfg", "jcePackageInfo.txt"}
-LOG_FAILURE = "Failed to get jce logs, skipping. "
+from harness import Sandbox, log_failure
 
 
-class LogFilesTest(unittest.TestCase):
+class LogFilesTest(harness.SandboxCase):
     def setUp(self):
-        self.box = Sandbox()
+        super().setUp()
         self.logs = os.path.join(self.box.opt, "var", "log", "app")
         os.makedirs(self.logs)
-
-    def tearDown(self):
-        self.box.close()
 
     def add_log(self, name, content=None):
         harness.write(os.path.join(self.logs, name), content if content is not None else name)
 
-    def logs_collected(self, r):
-        return {k: v for k, v in harness.collected(self.box).items() if k not in OTHER_STAGES}
-
     def log_failures(self, r):
-        return [l for l in r.err.splitlines() if l.startswith(LOG_FAILURE)]
+        return [l for l in r.err.splitlines() if l.startswith(log_failure())]
 
     def run_with_location(self, location):
         self.box.log_config(location)
@@ -44,7 +32,7 @@ class LogFilesTest(unittest.TestCase):
         r = self.run_with_location(self.box.inside(os.path.join(self.logs, "jce.log")))
         self.assertEqual(r.status, 0, r)
         self.assertEqual(self.log_failures(r), [], r)
-        self.assertEqual(self.logs_collected(r),
+        self.assertEqual(harness.collected_logs(self.box),
                          {n: n.encode() for n in
                           ("jce.log", "jce.log.1", "jce.log.2.gz", "old-jce.log")})
 
@@ -53,7 +41,7 @@ class LogFilesTest(unittest.TestCase):
         os.symlink("/opt/elsewhere/real", os.path.join(self.logs, "jce.log"))
         r = self.run_with_location(self.box.inside(os.path.join(self.logs, "jce.log")))
         self.assertEqual(self.log_failures(r), [], r)
-        self.assertEqual(self.logs_collected(r), {"jce.log": b"linked content"})
+        self.assertEqual(harness.collected_logs(self.box), {"jce.log": b"linked content"})
 
     def test_dangling_link_stops_the_stage_after_earlier_copies(self):
         names = ["jce.log.%d" % i for i in range(6)]
@@ -64,30 +52,20 @@ class LogFilesTest(unittest.TestCase):
         before = order[:order.index("jce.log.dangling")]
         r = self.run_with_location(self.box.inside(os.path.join(self.logs, "jce.log")))
         self.assertEqual(r.status, 0, r)
-        self.assertIn(LOG_FAILURE + "No such file or directory (os error 2)", r.err.splitlines())
-        self.assertEqual(self.logs_collected(r), {n: n.encode() for n in before})
+        self.assertIn(log_failure("No such file or directory (os error 2)"), r.err.splitlines())
+        self.assertEqual(harness.collected_logs(self.box), {n: n.encode() for n in before})
 
     def test_no_matching_entry_is_success(self):
         self.add_log("other.txt")
         r = self.run_with_location(self.box.inside(os.path.join(self.logs, "jce.log")))
         self.assertEqual(self.log_failures(r), [], r)
-        self.assertEqual(self.logs_collected(r), {})
+        self.assertEqual(harness.collected_logs(self.box), {})
 
     def test_location_relative_to_working_directory(self):
         harness.write(os.path.join(self.box.work, "logs", "jce.log"), "relative")
         r = self.run_with_location("./logs/jce.log")
         self.assertEqual(self.log_failures(r), [], r)
-        self.assertEqual(self.logs_collected(r), {"jce.log": b"relative"})
-
-    def test_later_logging_member_wins(self):
-        self.add_log("jce.log")
-        first = self.box.inside(os.path.join(self.box.opt, "nowhere", "jce.log"))
-        second = self.box.inside(os.path.join(self.logs, "jce.log"))
-        self.box.write_config('{"logging": {"log_file": %s}, "logging": {"log_file": %s}}'
-                              % (json.dumps(first), json.dumps(second)))
-        r = self.box.run()
-        self.assertEqual(self.log_failures(r), [], r)
-        self.assertEqual(self.logs_collected(r), {"jce.log": b"jce.log"})
+        self.assertEqual(harness.collected_logs(self.box), {"jce.log": b"relative"})
 
     def test_match_in_the_configuration_directory_replaces_the_config_copy(self):
         self.box.log_config("/opt/quorvane/etc/jce.cfg")
@@ -99,11 +77,7 @@ class LogFilesTest(unittest.TestCase):
 
     def test_failure_texts(self):
         cases = [
-            ("", "EOF while parsing a value at line 1 column 0"),
-            ('{"logging": {"log_file": 5}}', "Failed to read log location from config"),
             ('{"logging": "/var/log/jce.log"}', "Failed to read log location from config"),
-            ('{"Logging": {"log_file": "/var/log/jce.log"}}',
-             "Failed to read log location from config"),
             ('{"logging": {"log_file": "/"}}', "Failed to read log file directory from config"),
             ('{"logging": {"log_file": ""}}', "Failed to read log file directory from config"),
             ('{"logging": {"log_file": "/var/log/app/.."}}',
@@ -116,7 +90,6 @@ class LogFilesTest(unittest.TestCase):
              "Not a directory (os error 20)"),
             ('{"logging": {"log_file": "/var/log/jce.log"}} x',
              "trailing characters at line 1 column 47"),
-            (b'{"logging": "\xff"}', "stream did not contain valid UTF-8"),
         ]
         for text, error in cases:
             with self.subTest(config=text):
@@ -124,7 +97,7 @@ class LogFilesTest(unittest.TestCase):
                     box.write_config(text)
                     r = box.run()
                     self.assertEqual(r.status, 0, r)
-                    self.assertIn(LOG_FAILURE + error, r.err.splitlines(), r)
+                    self.assertIn(log_failure(error), r.err.splitlines(), r)
 
 
 if __name__ == "__main__":

@@ -2,19 +2,14 @@
 lines, exit statuses and the process prelude."""
 
 import os
-import unittest
+import signal
+import time
 
 import harness
-from harness import Sandbox
+from harness import banners, config_failure, log_failure
 
 
-class OutputDirectoryTest(unittest.TestCase):
-    def setUp(self):
-        self.box = Sandbox()
-
-    def tearDown(self):
-        self.box.close()
-
+class OutputDirectoryTest(harness.SandboxCase):
     def test_existing_directory_stops_the_run(self):
         os.mkdir(self.box.output_dir())
         r = self.box.run()
@@ -102,23 +97,16 @@ class OutputDirectoryTest(unittest.TestCase):
                          + b"/\xef\xbf\xbd/jce-data already exists.\n")
 
 
-class RunTest(unittest.TestCase):
-    def setUp(self):
-        self.box = Sandbox()
-
-    def tearDown(self):
-        self.box.close()
-
+class RunTest(harness.SandboxCase):
     def test_host_without_sdk_prints_banners_and_three_failures(self):
         self.box.fake_package_manager("rpm", stdout="package quorvane-jce is not installed\n", status=1)
         os.unlink(os.path.join(self.box.bin, "rpm"))  # no package manager at all
         r = self.box.run()
         self.assertEqual(r.status, 0, r)
-        self.assertEqual(r.out.splitlines()[:4], harness.success_lines("jce")[:4], r)
+        self.assertEqual(r.out.splitlines()[:4], banners(), r)
         err = r.err.splitlines()
-        self.assertIn("Failed to get jce config files, skipping. "
-                      "No such file or directory (os error 2)", err)
-        self.assertIn("Failed to get jce logs, skipping. No such file or directory (os error 2)", err)
+        self.assertIn(config_failure("No such file or directory (os error 2)"), err)
+        self.assertIn(log_failure("No such file or directory (os error 2)"), err)
 
     def test_each_executable_uses_its_own_names(self):
         for key in harness.COMPONENTS:
@@ -126,24 +114,42 @@ class RunTest(unittest.TestCase):
                 r = self.box.run(key=key)
                 self.assertEqual(r.status, 0, r)
                 self.assertEqual(r.out.splitlines()[3], "Collecting %s info" % key)
-                self.assertIn("Failed to get %s config files, skipping. "
-                              "No such file or directory (os error 2)" % key, r.err.splitlines())
+                self.assertIn(config_failure("No such file or directory (os error 2)", key),
+                              r.err.splitlines())
                 names = os.listdir(self.box.tmp)
                 self.assertTrue({"%s-data" % key, "%s-data.tar.gz" % key} & set(names), names)
-
-    def test_closed_standard_streams_do_not_stop_the_run(self):
-        self.box.write_config('{"logging": {"log_file": "/opt/none/x.log"}}')
-        r = self.box.run(shell_redirect=">&- 2>&-")
-        self.assertEqual(r.status, 0, r)
-        self.assertEqual((r.out, r.err), ("", ""))
-        files = harness.collected(self.box)
-        self.assertIn("osInfo.txt", files)
-        self.assertIn("quorvane-jce.cfg", files)
 
     def test_reader_gone_does_not_stop_the_run(self):
         r = self.box.run(shell_redirect="2>&1 | true; exit ${PIPESTATUS[0]}")
         self.assertEqual(r.status, 0, r)
         self.assertIn("osInfo.txt", harness.collected(self.box))
+
+
+class InterruptTest(harness.SandboxCase):
+    def test_sigint_while_the_package_manager_runs(self):
+        """The package manager signals the tool and sleeps: the tool stops it
+        (and its own child), removes what it made and ends by SIGINT; the
+        next run collects as usual."""
+        pids = os.path.join(self.box.root, "pids")
+        self.box.fake_program("rpm", 'sleep 8 & echo $$ $! > "%s"\n'
+                              'kill -INT $PPID; wait' % pids)
+        started = time.monotonic()
+        r = self.box.run()
+        self.assertLess(time.monotonic() - started, 5)
+        self.assertEqual(r.status, 128 + signal.SIGINT, r)
+        self.assertNotIn("package details", r.err)
+        self.assertEqual(os.listdir(self.box.tmp), [])
+        for pid in harness.read(pids).split():
+            try:  # the state follows the parenthesised command name
+                state = harness.read(b"/proc/%s/stat" % pid).rsplit(b")", 1)[1].split()[0]
+            except FileNotFoundError:
+                state = b"gone"
+            self.assertIn(state, (b"gone", b"Z"), pid)
+
+        self.box.fake_package_manager("rpm", stdout="Name: quorvane-jce\n")
+        r = self.box.run()
+        self.assertEqual(r.out.splitlines(),
+                         harness.success_lines("jce", self.box.archive_path()), r)
 
 
 if __name__ == "__main__":

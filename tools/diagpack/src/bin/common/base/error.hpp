@@ -14,6 +14,7 @@ enum class ErrorKind {
   InvalidInput,
   InvalidData,
   UnexpectedEof,
+  Interrupted,  // a stop signal cut the operation short; never shown
   Other,
 };
 

@@ -4,14 +4,16 @@
 #include <string_view>
 
 #include "base/utf8.hpp"  // utf8_lossy, first_utf8_sequence
-#include "cli/jaro.hpp"   // jaro_similarity
+#include "cli/jaro.hpp"   // jaro_similarity_above
 
 namespace diagpack {
 
 namespace {
 
-// A mistyped long name gets the tip when it is this similar to "help".
-constexpr double kSuggestionThreshold = 0.7;
+// A mistyped long name gets the tip when it is more similar to "help" than
+// this, strictly: 7/10, compared exactly.
+constexpr unsigned kSuggestionNumerator = 7;
+constexpr unsigned kSuggestionDenominator = 10;
 
 ArgumentError unexpected_argument(std::string_view echo_bytes,
                                   bool suggests_help = false) {
@@ -29,8 +31,9 @@ std::optional<ArgumentsOutcome> long_option(std::string_view token) {
     return ArgumentError{ArgumentError::Kind::UnexpectedValue,
                          utf8_lossy(body.substr(eq + 1)), false};
   }
-  const bool close =
-      !name.empty() && jaro_similarity(name, kHelpName) > kSuggestionThreshold;
+  const bool close = !name.empty() && jaro_similarity_above(
+                                          name, kHelpName, kSuggestionNumerator,
+                                          kSuggestionDenominator);
   return unexpected_argument(token.substr(0, 2 + name.size()), close);
 }
 

@@ -2,6 +2,13 @@
 // window) and t half the number of matched characters that are out of
 // order, the similarity is (m/|a| + m/|b| + (m - t)/m) / 3, or 0 when
 // nothing matches.
+//
+// The counts are integers, so the similarity is a rational number: with o
+// the out-of-order count (t = o/2) it is
+//   (2m²·|b| + 2m²·|a| + (2m - o)·|a|·|b|) / (6m·|a|·|b|),
+// and comparing it with a threshold p/q is a comparison of two products,
+// done exactly in 128 bits. The sum of three quotients in doubles lands on
+// either side of a boundary such as 0.7 by rounding alone.
 #include "cli/jaro.hpp"
 
 #include <algorithm>
@@ -26,13 +33,19 @@ std::u32string code_points(std::string_view bytes) {
   return out;
 }
 
-}  // namespace
+// The integers that the similarity is made of.
+struct JaroCounts {
+  size_t a_length = 0;
+  size_t b_length = 0;
+  size_t matches = 0;
+  size_t out_of_order = 0;  // twice the transpositions
+};
 
-double jaro_similarity(std::string_view a_bytes, std::string_view b_bytes) {
+JaroCounts jaro_counts(std::string_view a_bytes, std::string_view b_bytes) {
   const std::u32string a = code_points(a_bytes);
   const std::u32string b = code_points(b_bytes);
-  if (a.empty() && b.empty()) return 1.0;
-  if (a.empty() || b.empty()) return 0.0;
+  JaroCounts counts{a.size(), b.size(), 0, 0};
+  if (a.empty() || b.empty()) return counts;
 
   const size_t longer = std::max(a.size(), b.size());
   const size_t window = longer / 2 >= 1 ? longer / 2 - 1 : 0;
@@ -50,7 +63,8 @@ double jaro_similarity(std::string_view a_bytes, std::string_view b_bytes) {
       break;
     }
   }
-  if (matches == 0) return 0.0;
+  counts.matches = matches;
+  if (matches == 0) return counts;
 
   // Walk both matched sequences in order and count the pairs that differ.
   size_t out_of_order = 0;
@@ -61,11 +75,33 @@ double jaro_similarity(std::string_view a_bytes, std::string_view b_bytes) {
     if (a[i] != b[j]) ++out_of_order;
     ++j;
   }
-  const double m = static_cast<double>(matches);
-  const double t = static_cast<double>(out_of_order) / 2.0;
-  return (m / static_cast<double>(a.size()) +
-          m / static_cast<double>(b.size()) + (m - t) / m) /
+  counts.out_of_order = out_of_order;
+  return counts;
+}
+
+}  // namespace
+
+double jaro_similarity(std::string_view a_bytes, std::string_view b_bytes) {
+  const JaroCounts c = jaro_counts(a_bytes, b_bytes);
+  if (c.a_length == 0 && c.b_length == 0) return 1.0;
+  if (c.matches == 0) return 0.0;
+  const double m = static_cast<double>(c.matches);
+  const double t = static_cast<double>(c.out_of_order) / 2.0;
+  return (m / static_cast<double>(c.a_length) +
+          m / static_cast<double>(c.b_length) + (m - t) / m) /
          3.0;
+}
+
+bool jaro_similarity_above(std::string_view a_bytes, std::string_view b_bytes,
+                           unsigned numerator, unsigned denominator) {
+  const JaroCounts c = jaro_counts(a_bytes, b_bytes);
+  if (c.a_length == 0 && c.b_length == 0) return denominator > numerator;
+  if (c.matches == 0) return false;
+  using Wide = unsigned __int128;
+  const Wide m = c.matches, a = c.a_length, b = c.b_length;
+  const Wide sum =
+      2 * m * m * b + 2 * m * m * a + (2 * m - c.out_of_order) * a * b;
+  return sum * denominator > Wide{6} * m * a * b * numerator;
 }
 
 }  // namespace diagpack

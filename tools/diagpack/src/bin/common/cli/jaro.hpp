@@ -13,4 +13,11 @@ namespace diagpack {
 // Returns 1 for two empty texts and 0 when exactly one is empty.
 double jaro_similarity(std::string_view a, std::string_view b);
 
+// Whether the Jaro similarity of |a| and |b| (as above) is greater than
+// |numerator| / |denominator|, strictly, compared exactly in integers: a
+// similarity of exactly 0.7 is not above 7/10, which the double above can
+// miss by a rounding. |denominator| must not be 0.
+bool jaro_similarity_above(std::string_view a, std::string_view b,
+                           unsigned numerator, unsigned denominator);
+
 }  // namespace diagpack

@@ -10,9 +10,15 @@
 // The archive is reported as written only when every byte of it, end
 // marker and gzip trailer included, reached the file and the file closed
 // without error; otherwise the output directory stays for another try.
+//
+// A stop signal during the step (Ctrl-C on a large archive) is noticed
+// where the tar stream passes to the encoder: every kInterruptCheckBytes
+// the sink asks the InterruptWatch, and once a signal is pending it refuses
+// every write, which ends the walk at once. The step then removes the
+// archive it created, prints nothing, and leaves the rest (the output
+// directory, the signal) to the run.
 #include "stages/archive.hpp"
 
-#include <errno.h>  // ENOENT
 #include <fcntl.h>  // O_* flags
 
 #include <string_view>
@@ -20,8 +26,8 @@
 #include "archive/dir_walk.hpp"
 #include "archive/gz_encoder.hpp"
 #include "archive/tar_builder.hpp"
-#include "sys/dir_entries.hpp"  // remove_file
-#include "sys/remove_tree.hpp"
+#include "sys/interrupt_watch.hpp"
+#include "sys/remove_tree.hpp"  // remove_dir_all, remove_file
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {
@@ -38,13 +44,41 @@ constexpr std::string_view kArchiveFailedText =
 constexpr std::string_view kArchiveFailedSkipText = ", skipping. ";
 constexpr std::string_view kCleanupFailedText =
     "Failed to clean up directory, ";
+// Never shown: the run ends by the signal instead.
+constexpr std::string_view kInterruptedText = "archive interrupted";
+// How many bytes of tar stream pass between two looks at the watch: a
+// poll(2) each, costing next to nothing beside compressing this much.
+constexpr size_t kInterruptCheckBytes = 256 * 1024;
+
+// Passes the tar stream on to |next| until a stop signal is pending, then
+// refuses every write with an error of kind Interrupted.
+class InterruptibleSink : public ByteSink {
+ public:
+  InterruptibleSink(ByteSink& next, const InterruptWatch& watch)
+      : next_(next), watch_(watch) {}
+
+  Status write(std::string_view bytes) override {
+    if (!stopped_ && (unchecked_ += bytes.size()) >= kInterruptCheckBytes) {
+      unchecked_ = 0;
+      stopped_ = watch_.pending();
+    }
+    if (stopped_)
+      return Error::fixed(ErrorKind::Interrupted,
+                          std::string(kInterruptedText));
+    return next_.write(bytes);
+  }
+
+ private:
+  ByteSink& next_;
+  const InterruptWatch& watch_;
+  size_t unchecked_ = 0;
+  bool stopped_ = false;
+};
 
 // Removes what stands at |path| (never following a link; nothing there is
 // fine; a directory fails with EISDIR), then creates a new file there.
 Result<UniqueFd> create_archive_file(const std::string& path) {
-  if (Status removed = remove_file(path);
-      !removed && removed.error().os_code() != ENOENT)
-    return removed.take_error();
+  if (Status removed = remove_file(path); !removed) return removed.take_error();
   return open_fd(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, kArchiveMode);
 }
 
@@ -53,9 +87,10 @@ Result<UniqueFd> create_archive_file(const std::string& path) {
 // that what was written stays readable. Returns the walk's error, else the
 // first error of the closing steps.
 Status write_archive(UniqueFd file, const std::string& out_dir,
-                     const ComponentInfo& info) {
+                     const ComponentInfo& info, const InterruptWatch& watch) {
   GzEncoder encoder(std::move(file), kCompressionLevel);
-  TarBuilder builder(encoder);
+  InterruptibleSink sink(encoder, watch);
+  TarBuilder builder(sink);
   Status walked = append_dir_all(builder, info.output_dir_name, out_dir);
   Status ended = builder.end_archive();
   Status finished = encoder.finish_stream();
@@ -77,22 +112,35 @@ void report_archive_failure(const Console& console, const std::string& out_dir,
 
 }  // namespace
 
-void archive_output_directory(const std::string& out_dir,
-                              const ComponentInfo& info,
-                              const Console& console) {
+ArchiveOutcome archive_output_directory(const std::string& out_dir,
+                                        const ComponentInfo& info,
+                                        const Console& console,
+                                        const InterruptWatch& watch) {
   const std::string archive_path = out_dir + std::string(kArchiveSuffix);
 
   auto file = create_archive_file(archive_path);
-  if (!file) return report_archive_failure(console, out_dir, file.error());
+  if (!file) {
+    report_archive_failure(console, out_dir, file.error());
+    return ArchiveOutcome::Finished;
+  }
 
-  Status written = write_archive(std::move(*file), out_dir, info);
-  if (!written)
-    return report_archive_failure(console, out_dir, written.error());
+  Status written = write_archive(std::move(*file), out_dir, info, watch);
+  // A signal that came while the archive was written (even one that let
+  // it complete) stops the step before it claims an archive.
+  if (watch.pending()) {
+    (void)remove_file(archive_path);  // nothing more to do if this fails
+    return ArchiveOutcome::Interrupted;
+  }
+  if (!written) {
+    report_archive_failure(console, out_dir, written.error());
+    return ArchiveOutcome::Finished;
+  }
 
   console.out_line(std::string(kArchivedText) + archive_path);
 
   if (!remove_dir_all(out_dir))
     console.err_line(std::string(kCleanupFailedText) + out_dir);
+  return ArchiveOutcome::Finished;
 }
 
 }  // namespace diagpack

@@ -3,10 +3,20 @@
 #include "base/error.hpp"
 #include "base/path_ops.hpp"
 #include "base/utf8.hpp"
-#include "sys/dir_entries.hpp"  // make_directory
-#include "sys/file_status.hpp"  // status_following_links
+#include "sys/file_status.hpp"     // status_following_links
+#include "sys/make_directory.hpp"  // make_directory
 
 namespace diagpack {
+
+namespace {
+
+// The stages create their files in the output directory, as root, by name;
+// were the directory group- or world-writable (under umask 000 or 002),
+// another user could plant links there. So it never is, whatever the umask:
+// 0755 before the umask, the usual 0755 under the usual umask 022.
+constexpr unsigned kOutputDirMode = 0755;
+
+}  // namespace
 
 std::string OutputPathError::display() const {
   switch (variant) {
@@ -31,7 +41,7 @@ std::variant<std::string, OutputPathError> prepare_output_dir(
   std::string path = join_path(temp_dir(env), info.output_dir_name);
   if (status_following_links(path))
     return OutputPathError{OutputPathError::Variant::AlreadyExists, path, 0};
-  if (Status made = make_directory(path, 0777); !made)
+  if (Status made = make_directory(path, kOutputDirMode); !made)
     return OutputPathError{OutputPathError::Variant::CreateFailed, path,
                            made.error().os_code()};
   if (!is_valid_utf8(path))

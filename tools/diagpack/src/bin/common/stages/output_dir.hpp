@@ -24,7 +24,8 @@ struct OutputPathError {
 // TMPDIR when set (an empty value included), else "/tmp".
 std::string temp_dir(const Environment& env);
 
-// Creates the output directory. Returns its path as UTF-8 text, or the
+// Creates the output directory, mode 0755 before the umask (never group- or
+// world-writable). Returns its path as UTF-8 text, or the
 // error: AlreadyExists when anything answers a status query at the path
 // (links followed), CreateFailed with the mkdir error, Conversion when the
 // path is not UTF-8 (the directory then stays on disk).

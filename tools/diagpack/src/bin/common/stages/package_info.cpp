@@ -30,8 +30,8 @@ std::string package_report_path(const std::string& out_dir,
 
 Status write_package_report(const std::string& report_path,
                             const PackageQuery& query,
-                            std::string_view package_name) {
-  auto result = run_child(query.argv);
+                            std::string_view package_name, int wake_fd) {
+  auto result = run_child(query.argv, wake_fd);
   if (!result) return result.take_error();
   if (query.check_status && !exited_zero(result->wait_status))
     return Error::fixed(ErrorKind::Other, std::string(kDpkgQueryFailedText) +
@@ -42,12 +42,12 @@ Status write_package_report(const std::string& report_path,
 }
 
 Status collect_package_info(const std::string& out_dir,
-                            const ComponentInfo& info) {
+                            const ComponentInfo& info, int wake_fd) {
   const std::string report_path = package_report_path(out_dir, info);
   const std::string os_version = SystemSnapshot().long_os_version();
   return write_package_report(
       report_path, choose_package_query(os_version, info.package_name),
-      info.package_name);
+      info.package_name, wake_fd);
 }
 
 }  // namespace diagpack

@@ -37,9 +37,11 @@ std::string package_report_path(const std::string& out_dir,
 // Errors, with nothing written: the OS error of starting or waiting for the
 // program; kDpkgQueryFailedText + |package_name| for a checked query that did
 // not exit with 0; the utf8_fault_text of standard output that is not UTF-8.
-// Then the error of the write, if any. Standard error is discarded.
+// Then the error of the write, if any. Standard error is discarded. When
+// |wake_fd| (an InterruptWatch's descriptor, or -1) turns readable while
+// the program runs, it is stopped and the error is of kind Interrupted.
 Status write_package_report(const std::string& report_path,
                             const PackageQuery& query,
-                            std::string_view package_name);
+                            std::string_view package_name, int wake_fd = -1);
 
 }  // namespace diagpack

@@ -20,8 +20,10 @@ Status collect_config_files(const std::string& out_dir,
 // Copies of the log files that the configuration file points at.
 Status collect_log_files(const std::string& out_dir, const ComponentInfo& info);
 
-// <key>PackageInfo.txt from dpkg-query or rpm.
+// <key>PackageInfo.txt from dpkg-query or rpm. The wait for the program
+// ends early, with an error of kind Interrupted, when |wake_fd| (if not -1)
+// turns readable.
 Status collect_package_info(const std::string& out_dir,
-                            const ComponentInfo& info);
+                            const ComponentInfo& info, int wake_fd = -1);
 
 }  // namespace diagpack

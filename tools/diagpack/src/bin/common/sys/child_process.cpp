@@ -6,8 +6,10 @@
 #include <signal.h>    // kill, sigset_t
 #include <spawn.h>     // posix_spawnp and its attributes and file actions
 #include <sys/wait.h>  // waitpid, WIFEXITED
+#include <time.h>      // nanosleep
 #include <unistd.h>    // pipe2, environ
 
+#include <optional>
 #include <utility>  // std::exchange
 
 #include "sys/fd_io.hpp"  // read_some
@@ -31,8 +33,9 @@ class SpawnSetup {
   SpawnSetup& operator=(const SpawnSetup&) = delete;
 
   // Puts |stdin_fd|, |stdout_fd| and |stderr_fd| on 0, 1 and 2 of the child
-  // and closes every descriptor above them, with an empty signal mask and
-  // SIGPIPE back at its default (this process ignores it). Returns 0 or an
+  // and closes every descriptor above them, with an empty signal mask (this
+  // process blocks its stop signals), SIGPIPE back at its default (this
+  // process ignores it) and a process group of its own. Returns 0 or an
   // errno value.
   int prepare(int stdin_fd, int stdout_fd, int stderr_fd) {
     if (!actions_ok_ || !attr_ok_) return ENOMEM;
@@ -50,8 +53,10 @@ class SpawnSetup {
     sigaddset(&pipe_only, SIGPIPE);
     if (int rc = ::posix_spawnattr_setsigmask(&attr_, &none)) return rc;
     if (int rc = ::posix_spawnattr_setsigdefault(&attr_, &pipe_only)) return rc;
-    return ::posix_spawnattr_setflags(
-        &attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    if (int rc = ::posix_spawnattr_setpgroup(&attr_, 0)) return rc;
+    return ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK |
+                                                  POSIX_SPAWN_SETSIGDEF |
+                                                  POSIX_SPAWN_SETPGROUP);
   }
 
   const posix_spawn_file_actions_t* actions() const { return &actions_; }
@@ -97,6 +102,58 @@ Result<int> wait_for(pid_t pid) {
     if (::waitpid(pid, &status, 0) == pid) return status;
     if (errno != EINTR) return Error::os(errno);
   }
+}
+
+// waitpid(pid) that also watches |wake_fd| (if not -1): the child's pipes
+// may reach end of file long before it ends (it closed them, or left them
+// to a child of its own), and that wait must wake up too. With a wake
+// descriptor, it checks for the child's end in steps of 20 ms, polling the
+// descriptor in between. Returns the wait status, nothing (the child not
+// reaped) once |wake_fd| is readable, or the error of waitpid.
+Result<std::optional<int>> wait_unless_woken(pid_t pid, int wake_fd) {
+  constexpr int kStepMs = 20;
+  for (;;) {
+    int status = 0;
+    const pid_t got = ::waitpid(pid, &status, wake_fd >= 0 ? WNOHANG : 0);
+    if (got == pid) return std::optional<int>(status);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return Error::os(errno);
+    }
+    pollfd wake{wake_fd, POLLIN, 0};
+    if (::poll(&wake, 1, kStepMs) > 0) return std::optional<int>();
+  }
+}
+
+Error stopped_error() {
+  return Error::fixed(ErrorKind::Interrupted, std::string(kChildStoppedText));
+}
+
+// Waits up to |ms| milliseconds for |pid| to end, without reaping it, so
+// that its pid (and its process group's id) stays reserved until then.
+// Returns whether it has ended.
+bool ended_within(pid_t pid, int ms) {
+  constexpr int kStepMs = 10;
+  for (int waited = 0;; waited += kStepMs) {
+    siginfo_t info = {};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info,
+                 WEXITED | WNOHANG | WNOWAIT) != 0) {
+      if (errno == EINTR) continue;
+      return true;  // nothing left to wait for
+    }
+    if (info.si_pid == pid) return true;
+    if (waited >= ms) return false;
+    const timespec step{0, kStepMs * 1000000L};
+    ::nanosleep(&step, nullptr);
+  }
+}
+
+// Sends |signo| to the child's process group, and to the child itself in
+// case it has left the group. Only while the child is not yet reaped, so
+// that neither id can have passed to another process.
+void signal_child(pid_t pid, int signo) {
+  ::kill(-pid, signo);
+  ::kill(pid, signo);
 }
 
 }  // namespace
@@ -153,51 +210,71 @@ void ChildProcess::abandon() {
   out_.reset();
   err_.reset();
   if (pid_ <= 0) return;
-  ::kill(pid_, SIGKILL);
+  signal_child(pid_, SIGKILL);
   (void)wait_for(pid_);  // nothing more can be done if this fails
   pid_ = -1;
 }
 
-Result<ChildOutput> ChildProcess::finish() {
+void ChildProcess::stop() {
+  out_.reset();
+  err_.reset();
+  if (pid_ <= 0) return;
+  signal_child(pid_, SIGTERM);
+  (void)ended_within(pid_, kStopGraceMs);
+  abandon();  // SIGKILL for whatever is left of the group, and the reaping
+}
+
+Result<ChildOutput> ChildProcess::finish(int wake_fd) {
   ChildOutput result;
   UniqueFd* fds[2] = {&out_, &err_};
-  std::string* sinks[2] = {&result.out, &result.err};
+  std::string* sinks[2] = {&result.out, nullptr};  // stderr is dropped
   char buf[65536];
   while (out_.valid() || err_.valid()) {
-    pollfd polled[2];
-    int which[2];
+    pollfd polled[3];
+    int which[3];
     nfds_t count = 0;
     for (int i = 0; i < 2; ++i) {
       if (!fds[i]->valid()) continue;
       polled[count] = pollfd{fds[i]->get(), POLLIN, 0};
       which[count++] = i;
     }
+    if (wake_fd >= 0) polled[count++] = pollfd{wake_fd, POLLIN, 0};
     if (::poll(polled, count, -1) < 0) {
       if (errno == EINTR) continue;
       return Error::os(errno);
     }
+    if (wake_fd >= 0 && polled[count - 1].revents != 0) {
+      stop();
+      return stopped_error();
+    }
     for (nfds_t k = 0; k < count; ++k) {
-      if (polled[k].revents == 0) continue;
+      if (polled[k].revents == 0 || polled[k].fd == wake_fd) continue;
       int i = which[k];
       auto n = read_some(fds[i]->get(), buf, sizeof buf);
       if (!n) return n.take_error();
       if (*n == 0)
         fds[i]->reset();  // end of file on this stream
-      else
+      else if (sinks[i] != nullptr)
         sinks[i]->append(buf, *n);
     }
   }
-  // Whatever waitpid answers, the pid is no longer ours to kill or wait for.
-  auto status = wait_for(std::exchange(pid_, -1));
+  auto status = wait_unless_woken(pid_, wake_fd);
+  if (status && !*status) {
+    stop();
+    return stopped_error();
+  }
+  // Whatever waitpid answered, the pid is no longer ours to kill or wait for.
+  pid_ = -1;
   if (!status) return status.take_error();
-  result.wait_status = *status;
+  result.wait_status = **status;
   return result;
 }
 
-Result<ChildOutput> run_child(const std::vector<std::string>& argv) {
+Result<ChildOutput> run_child(const std::vector<std::string>& argv,
+                              int wake_fd) {
   auto child = ChildProcess::start(argv);
   if (!child) return child.take_error();
-  return child->finish();
+  return child->finish(wake_fd);
 }
 
 }  // namespace diagpack

@@ -5,7 +5,8 @@
 // open descriptor: only a regular file is copied, and nothing is created for
 // anything else. The destination is created with the source's mode and then
 // fchmod-ed to exactly those bits, since the umask narrows the mode given to
-// open(2).
+// open(2). A symbolic link at the destination is never followed: a link
+// planted there fails the copy with ELOOP instead of receiving it.
 //
 // The bytes move in regions. A source without holes is one region, from
 // offset 0 to the end of file as the copy finds it, so a log that grows
@@ -225,7 +226,7 @@ Result<uint64_t> copy_file(const std::string& src, const std::string& dst) {
   }
 
   const mode_t mode = src_st.st_mode & 07777;
-  auto out = open_fd(dst, O_WRONLY | O_CREAT | O_TRUNC, mode);
+  auto out = open_fd(dst, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, mode);
   if (!out) return out.take_error();
   struct stat dst_st;
   if (::fstat(out->get(), &dst_st) != 0) return Error::os(errno);

@@ -26,7 +26,8 @@ inline constexpr std::string_view kNotRegularFileText =
 //   - kNotRegularFileText, kind InvalidInput, for a directory, FIFO or
 //     device (nothing created; a FIFO never blocks the open);
 //   - kNulByteText when a path holds a zero byte;
-//   - the OS error of creating, querying or fchmod-ing |dst|;
+//   - the OS error of creating, querying or fchmod-ing |dst| (ELOOP for a
+//     symbolic link at |dst|, which is never followed);
 //   - the first read or write error, or kWriteZeroText, during the copy
 //     (|dst| then stays as far as it was written).
 Result<uint64_t> copy_file(const std::string& src, const std::string& dst);

@@ -37,7 +37,8 @@ Result<std::string> read_to_end(int fd, size_t size_hint = 0);
 Result<std::string> read_text_to_end(int fd, size_t size_hint = 0);
 
 // Creates or truncates |path| with mode 0666 (before the umask) and writes
-// |bytes| to it. Returns the error of the open or of a write.
+// |bytes| to it. A symbolic link at |path| is never written through: the
+// open fails with ELOOP. Returns the error of the open or of a write.
 Status write_file(const std::string& path, std::string_view bytes);
 
 }  // namespace diagpack

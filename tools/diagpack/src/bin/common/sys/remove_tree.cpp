@@ -99,4 +99,9 @@ Status remove_dir_all(const std::string& path) {
   return {};
 }
 
+Status remove_file(const std::string& path) {
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+  return Error::os(errno);
+}
+
 }  // namespace diagpack

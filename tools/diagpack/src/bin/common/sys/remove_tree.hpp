@@ -20,4 +20,9 @@ namespace diagpack {
 // descriptor limit) but never the call stack.
 Status remove_dir_all(const std::string& path);
 
+// Removes the file at |path| that is not a directory (a symbolic link
+// itself, never its target). Nothing at |path| is success. Returns the
+// unlink error otherwise (EISDIR for a directory).
+Status remove_file(const std::string& path);
+
 }  // namespace diagpack

@@ -1,0 +1,52 @@
+// InterruptWatch: the signals by which a user or the system asks a run to
+// stop (SIGINT, SIGTERM, SIGHUP), taken as data read from a descriptor
+// instead of as asynchronous events, so that the run can stop its child,
+// remove what it made and only then end by the same signal.
+#pragma once
+
+#include <optional>
+
+#include "sys/unique_fd.hpp"
+
+namespace diagpack {
+
+class InterruptWatch {
+ public:
+  // Blocks the stop signals on the calling thread and opens a signalfd for
+  // them. Create it on the main thread before any other thread exists:
+  // threads started later inherit the blocked mask, so only the signalfd
+  // ever sees these signals. A signal that this process inherited as
+  // ignored (nohup, a background job of a shell) is left alone and stays
+  // ignored. When no signalfd can be had, nothing is blocked and the
+  // signals keep their default action (the process ends at once).
+  InterruptWatch();
+  // Closes the signalfd and unblocks the signals again; one still pending
+  // then takes its default action.
+  ~InterruptWatch();
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+  // A descriptor that polls readable once a stop signal is pending, for a
+  // poll set of something that waits; -1 (ignored by poll) when inactive.
+  int fd() const { return fd_.get(); }
+
+  // Whether a stop signal is pending, without taking it.
+  bool pending() const;
+
+  // Takes one pending stop signal: its number, or nothing when none is
+  // pending (or the watch is inactive).
+  std::optional<int> take();
+
+ private:
+  UniqueFd fd_;
+  // The signals this watch blocked: bit n for signal n.
+  unsigned long blocked_ = 0;
+};
+
+// Ends the process by |signo|: its action is reset to the default, it is
+// raised and unblocked, so the process ends as if the signal had never
+// been caught and its parent sees that (status 130 for SIGINT in a shell).
+// Falls back to _exit(128 + signo) should the signal not end it.
+[[noreturn]] void end_by_signal(int signo);
+
+}  // namespace diagpack
