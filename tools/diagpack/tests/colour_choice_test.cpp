@@ -46,7 +46,8 @@ TEST(ColourChoice, RulesInOrder) {
       {{"NO_COLOR=1", "TERM=xterm"}, true, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(colour_wanted(env_with(c.vars), c.terminal), c.colour)
+    EXPECT_EQ(colour_wanted_for_terminal(env_with(c.vars), c.terminal),
+              c.colour)
         << testing::PrintToString(c.vars) << " terminal=" << c.terminal;
   }
 }
@@ -60,12 +61,14 @@ TEST(ColourChoice, AsksTheDescriptorWhetherItIsATerminal) {
   UniqueFd read_end(ends[0]), write_end(ends[1]);
 
   const Environment term = env_with({"TERM=xterm-256color"});
-  EXPECT_TRUE(colour_wanted(term, slave_fd.get()));
-  EXPECT_FALSE(colour_wanted(term, write_end.get()));
-  EXPECT_FALSE(colour_wanted(term, -1));  // a closed descriptor is no terminal
-  EXPECT_FALSE(colour_wanted(env_with({"TERM=dumb"}), slave_fd.get()));
-  EXPECT_FALSE(colour_wanted(env_with({}), slave_fd.get()));
-  EXPECT_TRUE(colour_wanted(env_with({"TERM=dumb", "CI=1"}), slave_fd.get()));
+  EXPECT_TRUE(colour_wanted_for_fd(term, slave_fd.get()));
+  EXPECT_FALSE(colour_wanted_for_fd(term, write_end.get()));
+  EXPECT_FALSE(
+      colour_wanted_for_fd(term, -1));  // a closed descriptor is no terminal
+  EXPECT_FALSE(colour_wanted_for_fd(env_with({"TERM=dumb"}), slave_fd.get()));
+  EXPECT_FALSE(colour_wanted_for_fd(env_with({}), slave_fd.get()));
+  EXPECT_TRUE(
+      colour_wanted_for_fd(env_with({"TERM=dumb", "CI=1"}), slave_fd.get()));
 }
 
 }  // namespace

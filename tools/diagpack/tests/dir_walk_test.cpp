@@ -191,8 +191,8 @@ TEST_F(DirWalkTest, SocketEndsTheWalkWithItsName) {
   EXPECT_EQ(names_of(entries_), std::vector<std::string>{"jce-data/"});
 }
 
-// A FIFO is stored from its status and never opened: opening it for
-// reading would block this test.
+// A FIFO is stored from its status and never read; a blocking open would
+// hold up this test.
 TEST_F(DirWalkTest, FifoIsStoredAsFifo) {
   ASSERT_EQ(::mkfifo(in_out("pipe").c_str(), 0600), 0);
   Status status = walk();
@@ -200,6 +200,37 @@ TEST_F(DirWalkTest, FifoIsStoredAsFifo) {
   const Entry* fifo = find_entry(entries_, "jce-data/pipe");
   ASSERT_NE(fifo, nullptr);
   EXPECT_EQ(fifo->type, '6');
+}
+
+// Files replaced after the listing (when the top entry is written) are
+// stored as what the walk opens: a FIFO as a FIFO, without blocking, and a
+// bigger file with a header that matches its data.
+TEST_F(DirWalkTest, EntriesReplacedAfterTheListingAreStoredAsOpened) {
+  write_file(in_out("grew"), "old");
+  write_file(in_out("pipe"), "a file when listed");
+  struct ReplacingSink : StringSink {
+    std::string out;
+    Status write(std::string_view bytes) override {
+      if (data.empty()) {
+        write_file(out + "/grew.new", std::string(3000, 'g'));
+        EXPECT_EQ(
+            ::rename((out + "/grew.new").c_str(), (out + "/grew").c_str()), 0);
+        EXPECT_EQ(::unlink((out + "/pipe").c_str()), 0);
+        EXPECT_EQ(::mkfifo((out + "/pipe").c_str(), 0600), 0);
+      }
+      return StringSink::write(bytes);
+    }
+  } sink;
+  sink.out = out_;
+  {
+    TarBuilder builder(sink);
+    ASSERT_TRUE(append_dir_all(builder, "jce-data", out_));
+  }
+  const std::vector<Entry> entries = parse_tar(sink.data);
+  ASSERT_NE(find_entry(entries, "jce-data/pipe"), nullptr);
+  EXPECT_EQ(find_entry(entries, "jce-data/pipe")->type, '6');
+  ASSERT_NE(find_entry(entries, "jce-data/grew"), nullptr);
+  EXPECT_EQ(find_entry(entries, "jce-data/grew")->data, std::string(3000, 'g'));
 }
 
 TEST_F(DirWalkTest, LongNamesBelowTheTopKeepTheirFullPath) {

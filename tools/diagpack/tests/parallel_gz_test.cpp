@@ -155,8 +155,10 @@ TEST_F(ParallelGzTest, TarStreamAcrossManySmallBlocksReadByTarAndBsdtar) {
     ASSERT_TRUE(
         builder.append_directory_entry("jce-data/", test::status_of(src)));
     for (const char* name : {"a.log", "b.bin"}) {
+      const std::string file = src + "/" + name;
       ASSERT_TRUE(builder.append_file(std::string("jce-data/") + name,
-                                      test::open_file(src + "/" + name).get()));
+                                      test::open_file(file).get(),
+                                      test::status_of(file)));
     }
     ASSERT_TRUE(builder.end_archive());
     ASSERT_TRUE(gz.finish_stream());

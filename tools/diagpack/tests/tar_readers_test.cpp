@@ -59,8 +59,9 @@ class TarReadersTest : public test::TempDirTest {
     ASSERT_TRUE(builder.append_directory_entry(
         "jce-data/" + kLongDir, status_of(src_ + "/" + kLongDir)));
     for (const std::string& rel : regular_) {
-      Status s = builder.append_file("jce-data/" + rel,
-                                     test::open_file(src_ + "/" + rel).get());
+      const std::string file = src_ + "/" + rel;
+      Status s = builder.append_file(
+          "jce-data/" + rel, test::open_file(file).get(), status_of(file));
       ASSERT_TRUE(s) << s.error().text();
     }
     ASSERT_TRUE(

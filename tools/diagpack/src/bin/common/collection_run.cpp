@@ -1,9 +1,5 @@
 #include "collection_run.hpp"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <functional>
 #include <string>
 #include <variant>
@@ -12,6 +8,7 @@
 #include "stages/archive.hpp"
 #include "stages/output_dir.hpp"
 #include "stages/stages.hpp"
+#include "sys/console.hpp"  // open_missing_standard_streams
 #include "sys/interrupt_watch.hpp"
 #include "sys/remove_tree.hpp"
 
@@ -81,13 +78,8 @@ int create_diagpack(Component component, const Environment& env,
 }
 
 void prepare_process() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1) continue;
-    // open() hands out the lowest free descriptor, which is |fd| itself.
-    int got = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-    if (got >= 0 && got != fd) ::close(got);
-  }
-  ::signal(SIGPIPE, SIG_IGN);
+  open_missing_standard_streams();
+  ignore_broken_pipes();
 }
 
 }  // namespace diagpack

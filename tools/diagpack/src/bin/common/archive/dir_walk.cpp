@@ -1,12 +1,12 @@
 #include "archive/dir_walk.hpp"
 
-#include <errno.h>
-#include <fcntl.h>     // O_RDONLY
-#include <sys/stat.h>  // stat, lstat
+#include <fcntl.h>     // O_* flags
+#include <sys/stat.h>  // S_IS*, IFTODT
 
 #include <vector>
 
 #include "sys/dir_stream.hpp"
+#include "sys/file_status.hpp"
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {
@@ -19,11 +19,6 @@ struct Item {
   bool is_dir = false;
   bool is_link = false;
 };
-
-Status stat_following(const std::string& path, struct stat& st) {
-  if (::stat(path.c_str(), &st) != 0) return Error::os(errno);
-  return {};
-}
 
 // "<top>/<path below src_dir>"; "<top>/" for src_dir itself.
 std::string entry_name(std::string_view top_name, const std::string& src_dir,
@@ -50,9 +45,9 @@ Status push_children(const std::string& path, std::vector<Item>& stack) {
     item.path = path + "/" + (*entry)->d_name;
     unsigned char type = (*entry)->d_type;
     if (type == DT_UNKNOWN) {
-      struct stat st;
-      if (::lstat(item.path.c_str(), &st) != 0) return Error::os(errno);
-      type = IFTODT(st.st_mode);
+      auto st = status_of_link(item.path);
+      if (!st) return st.take_error();
+      type = IFTODT(st->st_mode);
     }
     item.is_dir = type == DT_DIR;
     item.is_link = type == DT_LNK;
@@ -60,31 +55,43 @@ Status push_children(const std::string& path, std::vector<Item>& stack) {
   }
 }
 
+// A status that cannot be read counts as "not a directory" here; storing
+// the item then meets the error.
 bool is_link_to_dir(const Item& item) {
-  struct stat st;
-  return item.is_link && ::stat(item.path.c_str(), &st) == 0 &&
-         S_ISDIR(st.st_mode);
+  if (!item.is_link) return false;
+  auto st = status_following_links(item.path);
+  return st && S_ISDIR(st->st_mode);
 }
 
 Status append_directory(TarBuilder& builder, const std::string& name,
                         const Item& item, std::vector<Item>& stack) {
   Status listed = push_children(item.path, stack);
   if (!listed) return listed;
-  struct stat st;
-  Status got = stat_following(item.path, st);
-  if (!got) return got;
-  return builder.append_directory_entry(name, st);
+  auto st = status_following_links(item.path);
+  if (!st) return st.take_error();
+  return builder.append_directory_entry(name, *st);
 }
 
+// Stores anything that is not walked as a directory, links followed. The
+// file is opened first, non-blocking, so that no FIFO (not even one swapped
+// in after the listing) can hold up the walk, and its status is then taken
+// from the descriptor: the header and the data describe the same file, and
+// only a regular file is read. What cannot be opened at all (a socket, a
+// device without a driver) is described by its status by path; for a
+// regular file the open error stands.
 Status append_other(TarBuilder& builder, const std::string& name,
                     const Item& item) {
-  struct stat st;
-  Status got = stat_following(item.path, st);
-  if (!got) return got;
-  if (!S_ISREG(st.st_mode)) return builder.append_special(name, st);
-  auto file = open_fd(item.path, O_RDONLY);
-  if (!file) return file.take_error();
-  return builder.append_file(name, file->get());
+  auto file = open_fd(item.path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (!file) {
+    auto st = status_following_links(item.path);
+    if (!st) return st.take_error();
+    if (S_ISREG(st->st_mode)) return file.take_error();
+    return builder.append_special(name, *st);
+  }
+  auto st = status_of_fd(file->get());
+  if (!st) return st.take_error();
+  if (!S_ISREG(st->st_mode)) return builder.append_special(name, *st);
+  return builder.append_file(name, file->get(), *st);
 }
 
 }  // namespace

@@ -25,9 +25,7 @@
 // stay written.
 #include "archive/tar_builder.hpp"
 
-#include <errno.h>
-#include <sys/stat.h>  // fstat, S_IS*
-#include <unistd.h>    // pread
+#include <sys/stat.h>  // S_IS*
 
 #include <algorithm>
 #include <array>
@@ -35,7 +33,7 @@
 
 #include "archive/tar_header.hpp"
 #include "base/utf8.hpp"       // utf8_lossy
-#include "sys/fd_io.hpp"       // read_some
+#include "sys/fd_io.hpp"       // read_at
 #include "sys/sparse_map.hpp"  // find_sparse_map
 
 namespace diagpack {
@@ -87,18 +85,14 @@ Result<uint64_t> copy_region(ByteSink& sink, int fd, uint64_t offset,
   while (copied < length) {
     const size_t want =
         static_cast<size_t>(std::min<uint64_t>(length - copied, buf.size()));
-    ssize_t n =
-        ::pread(fd, buf.data(), want, static_cast<off_t>(offset + copied));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Error::os(errno);
+    auto n = read_at(fd, buf.data(), want, offset + copied);
+    if (!n) return n.take_error();
+    if (*n > 0) {
+      if (auto st = sink.write(std::string_view(buf.data(), *n)); !st)
+        return st.take_error();
     }
-    if (n == 0) break;
-    if (auto st =
-            sink.write(std::string_view(buf.data(), static_cast<size_t>(n)));
-        !st)
-      return st.take_error();
-    copied += static_cast<uint64_t>(n);
+    copied += *n;
+    if (*n < want) break;  // end of file
   }
   return copied;
 }
@@ -186,9 +180,8 @@ Status TarBuilder::append_directory_entry(std::string_view name,
   return sink_.write(block_bytes(header));
 }
 
-Status TarBuilder::append_file(std::string_view name, int fd) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return Error::os(errno);
+Status TarBuilder::append_file(std::string_view name, int fd,
+                               const struct stat& st) {
   if (auto s = write_long_name(sink_, name); !s) return s;
   auto map = find_sparse_map(fd, st);
   if (!map) return map.take_error();

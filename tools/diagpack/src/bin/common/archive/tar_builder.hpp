@@ -24,10 +24,12 @@ class TarBuilder {
   // long-name entry when |name| does not fit the header.
   Status append_directory_entry(std::string_view name, const struct stat& st);
 
-  // A regular file read from |fd| (open for reading, at its start): kind
-  // '0', or 'S' when the file has holes. Returns the status error, a read
-  // or sink error, or one of the hole-map inconsistency texts.
-  Status append_file(std::string_view name, int fd);
+  // A regular file read from |fd| (open for reading; its position does not
+  // matter and may move) whose status |st| was taken from |fd|, so that the
+  // header and the data describe the same file: kind '0', or 'S' when the
+  // file has holes. Returns a seek, read or sink error, or one of the
+  // hole-map inconsistency texts.
+  Status append_file(std::string_view name, int fd, const struct stat& st);
 
   // A FIFO or device entry from |st|. A socket gives
   // "<name>: socket can not be archived", any other type

@@ -76,4 +76,9 @@ std::optional<std::string> parent_path(std::string_view path) {
   return std::string(path.substr(0, split.lead.size() + rest.size()));
 }
 
+Status reject_nul_byte(std::string_view path) {
+  if (path.find('\0') == std::string_view::npos) return {};
+  return Error::fixed(ErrorKind::InvalidInput, std::string(kNulByteText));
+}
+
 }  // namespace diagpack

@@ -6,11 +6,16 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.hpp"
+
 namespace diagpack {
 
 // The error of a path that holds a zero byte, which no system call takes.
 inline constexpr std::string_view kNulByteText =
     "file name contained an unexpected NUL byte";
+
+// Fails with kNulByteText, kind InvalidInput, when |path| holds a zero byte.
+Status reject_nul_byte(std::string_view path);
 
 // |name| alone when it begins with "/"; otherwise |base|, one "/" when base
 // is non-empty and does not end in "/", then |name|.

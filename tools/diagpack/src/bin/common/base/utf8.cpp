@@ -4,66 +4,32 @@ namespace diagpack {
 
 namespace {
 
-// Bytes after the lead byte that a sequence needs, or -1 for a byte that
-// cannot lead.
-int trailing_count(unsigned char lead) {
-  if (lead < 0x80) return 0;
-  if (lead < 0xC2) return -1;
-  if (lead < 0xE0) return 1;
-  if (lead < 0xF0) return 2;
-  if (lead < 0xF5) return 3;
-  return -1;
-}
-
-// The range the second byte must lie in after |lead|.
-void second_range(unsigned char lead, unsigned char& lo, unsigned char& hi) {
-  lo = 0x80;
-  hi = 0xBF;
-  if (lead == 0xE0) lo = 0xA0;
-  if (lead == 0xED) hi = 0x9F;
-  if (lead == 0xF0) lo = 0x90;
-  if (lead == 0xF4) hi = 0x8F;
-}
-
-// Examines the sequence starting at |pos|. Returns its length when it is
-// well formed; otherwise fills |fault| and returns 0.
-size_t scan_sequence(std::string_view s, size_t pos, Utf8Fault& fault) {
-  auto lead = static_cast<unsigned char>(s[pos]);
-  int need = trailing_count(lead);
-  fault = Utf8Fault{pos, 1, false};
-  if (need < 0) return 0;
-  for (int k = 1; k <= need; ++k) {
-    if (pos + k >= s.size()) {
-      fault.incomplete = true;
-      fault.length = static_cast<size_t>(k);
-      return 0;
-    }
-    auto b = static_cast<unsigned char>(s[pos + k]);
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (k == 1) second_range(lead, lo, hi);
-    if (b < lo || b > hi) {
-      fault.length = static_cast<size_t>(k);
-      return 0;
-    }
-  }
-  return static_cast<size_t>(need) + 1;
-}
-
 void append_replacement(std::string& out) { out += "\xEF\xBF\xBD"; }
 
 }  // namespace
 
+Utf8Sequence first_utf8_sequence(std::string_view bytes) {
+  Utf8Decoder decoder;
+  for (char c : bytes) {
+    const Utf8Decoder::Step step = decoder.feed(static_cast<unsigned char>(c));
+    if (step.kind == Utf8Decoder::Step::Kind::Character)
+      return Utf8Sequence{true, false, step.code, step.length};
+    if (step.kind == Utf8Decoder::Step::Kind::Fault)
+      return Utf8Sequence{false, false, 0, step.length};
+  }
+  return Utf8Sequence{false, true, 0, decoder.pending()};
+}
+
 std::optional<Utf8Fault> find_utf8_fault(std::string_view bytes) {
   size_t pos = 0;
-  Utf8Fault fault;
   while (pos < bytes.size()) {
     if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
       ++pos;
       continue;
     }
-    size_t len = scan_sequence(bytes, pos, fault);
-    if (len == 0) return fault;
-    pos += len;
+    const Utf8Sequence seq = first_utf8_sequence(bytes.substr(pos));
+    if (!seq.well_formed) return Utf8Fault{pos, seq.length, seq.incomplete};
+    pos += seq.length;
   }
   return std::nullopt;
 }
@@ -80,16 +46,13 @@ std::string utf8_lossy(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
   size_t pos = 0;
-  Utf8Fault fault;
   while (pos < bytes.size()) {
-    size_t len = scan_sequence(bytes, pos, fault);
-    if (len > 0) {
-      out.append(bytes.substr(pos, len));
-      pos += len;
-      continue;
-    }
-    append_replacement(out);
-    pos += fault.length;
+    const Utf8Sequence seq = first_utf8_sequence(bytes.substr(pos));
+    if (seq.well_formed)
+      out.append(bytes.substr(pos, seq.length));
+    else
+      append_replacement(out);
+    pos += seq.length;
   }
   return out;
 }

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string_view>
 
-#include "base/utf8.hpp"  // utf8_lossy, find_utf8_fault
+#include "base/utf8.hpp"  // utf8_lossy, first_utf8_sequence
 #include "cli/jaro.hpp"   // jaro_similarity_above
 
 namespace diagpack {
@@ -41,12 +41,9 @@ std::optional<ArgumentsOutcome> long_option(std::string_view token) {
 std::optional<ArgumentsOutcome> short_cluster(std::string_view token) {
   const std::string_view rest = token.substr(1);
   if (rest[0] == 'h') return HelpRequested{};
-  const auto fault = find_utf8_fault(rest);
-  if (fault && fault->index == 0) return unexpected_argument(token);
-  // The first character is well formed: its length comes from the lead.
-  const auto lead = static_cast<unsigned char>(rest[0]);
-  const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  return unexpected_argument(token.substr(0, 1 + length));
+  const Utf8Sequence first = first_utf8_sequence(rest);
+  if (!first.well_formed) return unexpected_argument(token);
+  return unexpected_argument(token.substr(0, 1 + first.length));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "cli/colour_choice.hpp"
 
-#include <unistd.h>  // isatty
+#include "sys/console.hpp"  // is_terminal
 
 namespace diagpack {
 
@@ -13,7 +13,7 @@ bool set_non_empty(const Environment& env, std::string_view name) {
 
 }  // namespace
 
-bool colour_wanted(const Environment& env, bool is_terminal) {
+bool colour_wanted_for_terminal(const Environment& env, bool is_terminal) {
   if (set_non_empty(env, "NO_COLOR")) return false;
   if (set_non_empty(env, "CLICOLOR_FORCE")) return true;
   const auto clicolor = env.get("CLICOLOR");
@@ -25,10 +25,8 @@ bool colour_wanted(const Environment& env, bool is_terminal) {
   return env.get("CI").has_value();
 }
 
-bool colour_wanted(const Environment& env, int fd) {
-  // isatty only says yes or no; any failure (a closed descriptor included)
-  // means "not a terminal".
-  return colour_wanted(env, isatty(fd) == 1);
+bool colour_wanted_for_fd(const Environment& env, int fd) {
+  return colour_wanted_for_terminal(env, is_terminal(fd));
 }
 
 }  // namespace diagpack

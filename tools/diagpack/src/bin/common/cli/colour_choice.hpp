@@ -9,9 +9,9 @@ namespace diagpack {
 // NO_COLOR set and not empty: off; CLICOLOR_FORCE set and not empty: on;
 // CLICOLOR exactly "0": off; |fd| not a terminal: off; TERM set (even
 // empty) and not "dumb": on; CLICOLOR set: on; CI set: on; otherwise off.
-bool colour_wanted(const Environment& env, int fd);
+bool colour_wanted_for_fd(const Environment& env, int fd);
 
 // The same rules with the terminal question already answered.
-bool colour_wanted(const Environment& env, bool is_terminal);
+bool colour_wanted_for_terminal(const Environment& env, bool is_terminal);
 
 }  // namespace diagpack

@@ -3,7 +3,7 @@
 #include <variant>
 
 #include "cli/argument_walk.hpp"  // examine_arguments
-#include "cli/colour_choice.hpp"  // colour_wanted
+#include "cli/colour_choice.hpp"  // colour_wanted_for_fd
 #include "cli/program_name.hpp"   // program_name
 #include "cli/usage_text.hpp"     // help_text, error_text
 
@@ -26,7 +26,7 @@ std::optional<int> parse_command_line(const Environment& env,
   auto reply = command_line_reply(env.args);
   if (!reply) return std::nullopt;
   const int fd = reply->to_error_stream ? console.err_fd : console.out_fd;
-  Console::write_raw(fd, render(reply->text, colour_wanted(env, fd)));
+  Console::write_raw(fd, render(reply->text, colour_wanted_for_fd(env, fd)));
   return reply->status;
 }
 

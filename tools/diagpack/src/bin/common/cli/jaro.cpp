@@ -16,27 +16,19 @@
 #include <string>
 #include <vector>
 
-#include "base/utf8.hpp"  // utf8_lossy
+#include "base/utf8.hpp"  // first_utf8_sequence
 
 namespace diagpack {
 
 namespace {
 
-// The code points of valid UTF-8 |text|.
-std::u32string code_points(std::string_view text) {
+// The code points of |bytes|, each ill-formed subpart read as U+FFFD.
+std::u32string code_points(std::string_view bytes) {
   std::u32string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    size_t extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    char32_t c = extra == 0   ? lead
-                 : extra == 1 ? (lead & 0x1F)
-                 : extra == 2 ? (lead & 0x0F)
-                              : (lead & 0x07);
-    for (size_t k = 1; k <= extra && i + k < text.size(); ++k)
-      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    out.push_back(c);
-    i += extra + 1;
+  while (!bytes.empty()) {
+    const Utf8Sequence seq = first_utf8_sequence(bytes);
+    out.push_back(seq.well_formed ? seq.code : kReplacementCharacter);
+    bytes.remove_prefix(seq.length);
   }
   return out;
 }
@@ -50,8 +42,8 @@ struct JaroCounts {
 };
 
 JaroCounts jaro_counts(std::string_view a_bytes, std::string_view b_bytes) {
-  const std::u32string a = code_points(utf8_lossy(a_bytes));
-  const std::u32string b = code_points(utf8_lossy(b_bytes));
+  const std::u32string a = code_points(a_bytes);
+  const std::u32string b = code_points(b_bytes);
   JaroCounts counts{a.size(), b.size(), 0, 0};
   if (a.empty() || b.empty()) return counts;
 

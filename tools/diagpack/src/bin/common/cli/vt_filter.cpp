@@ -121,39 +121,15 @@ void VtFilter::advance(char32_t c, std::string_view encoded, std::string& out) {
 }
 
 void VtFilter::feed(std::string_view bytes, std::string& out) {
+  using Kind = Utf8Decoder::Step::Kind;
   for (size_t i = 0; i < bytes.size(); ++i) {
     const auto b = static_cast<unsigned char>(bytes[i]);
-    if (pending_need_ > 0) {
-      // The first continuation byte's range depends on the lead byte
-      // (no overlong forms, no surrogates, nothing past U+10FFFF).
-      unsigned char lo = 0x80, hi = 0xBF;
-      if (pending_len_ == 1) {
-        const auto lead = static_cast<unsigned char>(pending_[0]);
-        if (lead == 0xE0) lo = 0xA0;
-        if (lead == 0xED) hi = 0x9F;
-        if (lead == 0xF0) lo = 0x90;
-        if (lead == 0xF4) hi = 0x8F;
-      }
-      if (b >= lo && b <= hi) {
-        pending_[pending_len_++] = static_cast<char>(b);
-        pending_code_ = (pending_code_ << 6) | (b & 0x3F);
-        if (--pending_need_ == 0)
-          advance(pending_code_, std::string_view(pending_, pending_len_), out);
-        continue;
-      }
-      // An ill-formed subpart: drop it and read |b| afresh.
-      pending_need_ = 0;
-    }
-    if (b < 0x80) {
-      const char c = static_cast<char>(b);
-      advance(b, std::string_view(&c, 1), out);
-    } else if (b >= 0xC2 && b <= 0xF4) {
-      pending_[0] = static_cast<char>(b);
-      pending_len_ = 1;
-      pending_need_ = b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-      pending_code_ = b & (b < 0xE0 ? 0x1F : b < 0xF0 ? 0x0F : 0x07);
-    }
-    // Any other byte from 0x80 cannot start a sequence and is dropped.
+    Utf8Decoder::Step step = decoder_.feed(b);
+    // An ill-formed subpart is dropped; a byte that broke off an unfinished
+    // sequence is read afresh.
+    if (step.kind == Kind::Fault && !step.consumed) step = decoder_.feed(b);
+    if (step.kind == Kind::Character)
+      advance(step.code, decoder_.sequence(), out);
   }
 }
 

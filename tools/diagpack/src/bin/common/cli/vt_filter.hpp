@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/utf8.hpp"  // Utf8Decoder
+
 namespace diagpack {
 
 // A VT500-series (DEC ANSI) parser state machine that keeps only what the
@@ -53,11 +55,8 @@ class VtFilter {
   State dcs_next(char32_t c) const;
 
   State state_ = State::Ground;
-  // The UTF-8 sequence being collected.
-  char pending_[4] = {};
-  size_t pending_len_ = 0;
-  size_t pending_need_ = 0;
-  char32_t pending_code_ = 0;
+  // The UTF-8 sequence being collected, carried over between feeds.
+  Utf8Decoder decoder_;
 };
 
 // |bytes| through a fresh VtFilter.

@@ -19,9 +19,7 @@
 // directory, the signal) to the run.
 #include "stages/archive.hpp"
 
-#include <errno.h>
-#include <fcntl.h>   // O_* flags
-#include <unistd.h>  // unlink
+#include <fcntl.h>  // O_* flags
 
 #include <string_view>
 
@@ -29,7 +27,7 @@
 #include "archive/gz_encoder.hpp"
 #include "archive/tar_builder.hpp"
 #include "sys/interrupt_watch.hpp"
-#include "sys/remove_tree.hpp"
+#include "sys/remove_tree.hpp"  // remove_dir_all, remove_file
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {
@@ -80,7 +78,7 @@ class InterruptibleSink : public ByteSink {
 // Removes what stands at |path| (never following a link; nothing there is
 // fine; a directory fails with EISDIR), then creates a new file there.
 Result<UniqueFd> create_archive_file(const std::string& path) {
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return Error::os(errno);
+  if (Status removed = remove_file(path); !removed) return removed.take_error();
   return open_fd(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, kArchiveMode);
 }
 

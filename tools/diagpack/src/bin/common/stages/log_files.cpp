@@ -3,50 +3,52 @@
 
 #include "stages/log_files.hpp"
 
-#include <errno.h>
 #include <fcntl.h>     // open flags
-#include <sys/stat.h>  // fstat, stat
+#include <sys/stat.h>  // S_IS*
 
 #include "base/path_ops.hpp"
-#include "base/utf8.hpp"
+#include "base/utf8.hpp"  // utf8_lossy
 #include "config/json_reader.hpp"
 #include "stages/stages.hpp"
 #include "sys/copy_file.hpp"
 #include "sys/dir_stream.hpp"
-#include "sys/fd_io.hpp"
+#include "sys/fd_io.hpp"        // read_text_to_end
+#include "sys/file_status.hpp"  // status_of_fd, status_following_links
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {
 
 namespace {
 
-// The whole file at |path| as text. Opened non-blocking so that a FIFO
-// without a writer reads as empty instead of waiting for one.
-Result<std::string> read_text_file(const std::string& path) {
-  auto fd = open_for_reading(path);
+// The configuration file as text, read whole into a buffer pre-sized from
+// its length. It is opened non-blocking and judged by the status of the
+// open file, so that neither a FIFO nor a device (a link to /dev/zero would
+// never end) is read: anything but a regular file or a directory gets the
+// copy's not-a-regular-file text. A directory is read as a file is, which
+// fails with EISDIR.
+Result<std::string> read_config_text(const std::string& path) {
+  auto fd = open_fd(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   if (!fd) return fd.take_error();
-  struct stat st;
-  size_t size_hint = 0;
-  if (::fstat(fd->get(), &st) == 0 && st.st_size > 0)
-    size_hint = static_cast<size_t>(st.st_size);
-  auto text = read_to_end(fd->get(), size_hint);
-  if (!text) return text;
-  if (!is_valid_utf8(*text)) {
-    return Error::fixed(ErrorKind::InvalidData,
-                        std::string(kStreamNotUtf8Text));
+  auto st = status_of_fd(fd->get());
+  if (!st) return st.take_error();
+  if (!S_ISREG(st->st_mode) && !S_ISDIR(st->st_mode)) {
+    return Error::fixed(ErrorKind::InvalidInput,
+                        std::string(kNotRegularFileText));
   }
-  return text;
+  const size_t size_hint =
+      st->st_size > 0 ? static_cast<size_t>(st->st_size) : 0;
+  return read_text_to_end(fd->get(), size_hint);
 }
 
 bool is_directory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  auto st = status_following_links(path);
+  return st && S_ISDIR(st->st_mode);
 }
 
 }  // namespace
 
 Result<std::string> read_log_location(const std::string& config_path) {
-  auto text = read_text_file(config_path);
+  auto text = read_config_text(config_path);
   if (!text) return text.take_error();
   auto doc = parse_json(*text);
   if (!doc) return doc.take_error();
@@ -60,9 +62,7 @@ Result<std::string> read_log_location(const std::string& config_path) {
 
 Result<std::vector<std::string>> find_log_files(const std::string& log_dir,
                                                 std::string_view log_name) {
-  if (log_dir.find('\0') != std::string::npos) {
-    return Error::fixed(ErrorKind::InvalidInput, std::string(kNulByteText));
-  }
+  if (Status st = reject_nul_byte(log_dir); !st) return st.take_error();
   auto listing = open_dir(log_dir);
   if (!listing) return listing.take_error();
   std::vector<std::string> found;

@@ -20,8 +20,10 @@ inline constexpr std::string_view kNoLogNameText =
     "Failed to read log file name from config";
 
 // The string at "logging" / "log_file" of the JSON configuration file at
-// |config_path|. Returns the OS error of opening or reading the file,
-// kStreamNotUtf8Text (InvalidData) for text that is not UTF-8, the JSON
+// |config_path|. Returns the OS error of opening or reading the file (EISDIR
+// for a directory), kNotRegularFileText (InvalidInput) for a FIFO, a device
+// or anything else that is not a regular file, kStreamNotUtf8Text
+// (InvalidData) for text that is not UTF-8, the JSON
 // reader's error, or kNoLogLocationText (InvalidInput) when that member is
 // missing or not a string.
 Result<std::string> read_log_location(const std::string& config_path);

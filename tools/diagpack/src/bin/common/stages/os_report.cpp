@@ -1,12 +1,11 @@
 #include "stages/os_report.hpp"
 
-#include <sys/utsname.h>  // uname
-
-#include "base/path_ops.hpp"  // join_path
-#include "base/utf8.hpp"  // is_valid_utf8, latin1_to_utf8, kStreamNotUtf8Text
-#include "stages/stages.hpp"  // collect_os_info
-#include "sys/fd_io.hpp"      // read_some, read_to_end, write_file
-#include "sys/unique_fd.hpp"  // open_for_reading
+#include "base/path_ops.hpp"       // join_path
+#include "base/utf8.hpp"           // is_valid_utf8, latin1_to_utf8
+#include "stages/stages.hpp"       // collect_os_info
+#include "sys/fd_io.hpp"           // read_some, read_text_to_end, write_file
+#include "sys/kernel_release.hpp"  // kernel_release_field
+#include "sys/unique_fd.hpp"       // open_for_reading
 
 namespace diagpack {
 
@@ -36,10 +35,9 @@ std::string kernel_release_text(std::string_view field) {
 }
 
 std::optional<std::string> SystemSnapshot::kernel_version() const {
-  struct utsname names = {};
-  if (::uname(&names) != 0) return std::nullopt;
-  return kernel_release_text(
-      std::string_view(names.release, sizeof names.release));
+  auto field = kernel_release_field();
+  if (!field) return std::nullopt;
+  return kernel_release_text(*field);
 }
 
 std::string SystemSnapshot::long_os_version() const {
@@ -95,11 +93,8 @@ Result<std::string> os_report_text(const ReleaseFiles& files) {
 
   auto fd = open_for_reading(files.system_release);
   if (!fd) return text;  // missing, unreadable or dangling: no third line
-  auto content = read_to_end(fd->get());
+  auto content = read_text_to_end(fd->get());
   if (!content) return content.take_error();
-  if (!is_valid_utf8(*content))
-    return Error::fixed(ErrorKind::InvalidData,
-                        std::string(kStreamNotUtf8Text));
   text += "System Release: " + *content + "\n";
   return text;
 }

@@ -1,11 +1,10 @@
 #include "stages/output_dir.hpp"
 
-#include <errno.h>
-#include <sys/stat.h>  // stat, mkdir
-
 #include "base/error.hpp"
 #include "base/path_ops.hpp"
 #include "base/utf8.hpp"
+#include "sys/file_status.hpp"     // status_following_links
+#include "sys/make_directory.hpp"  // make_directory
 
 namespace diagpack {
 
@@ -40,11 +39,11 @@ std::string temp_dir(const Environment& env) {
 std::variant<std::string, OutputPathError> prepare_output_dir(
     const ComponentInfo& info, const Environment& env) {
   std::string path = join_path(temp_dir(env), info.output_dir_name);
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0)
+  if (status_following_links(path))
     return OutputPathError{OutputPathError::Variant::AlreadyExists, path, 0};
-  if (::mkdir(path.c_str(), kOutputDirMode) != 0)
-    return OutputPathError{OutputPathError::Variant::CreateFailed, path, errno};
+  if (Status made = make_directory(path, kOutputDirMode); !made)
+    return OutputPathError{OutputPathError::Variant::CreateFailed, path,
+                           made.error().os_code()};
   if (!is_valid_utf8(path))
     return OutputPathError{OutputPathError::Variant::Conversion, {}, 0};
   return path;

@@ -1,5 +1,9 @@
 #include "sys/console.hpp"
 
+#include <fcntl.h>   // fcntl, open
+#include <signal.h>  // signal
+#include <unistd.h>  // isatty, close
+
 #include <string>
 
 #include "sys/fd_io.hpp"
@@ -17,5 +21,18 @@ void Console::out_line(std::string_view text) const {
 void Console::err_line(std::string_view text) const {
   write_raw(err_fd, std::string(text) + "\n");
 }
+
+bool is_terminal(int fd) { return ::isatty(fd) == 1; }
+
+void open_missing_standard_streams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1) continue;
+    // open() hands out the lowest free descriptor, which is |fd| itself.
+    int got = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (got >= 0 && got != fd) ::close(got);
+  }
+}
+
+void ignore_broken_pipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 }  // namespace diagpack

@@ -1,7 +1,9 @@
 // The two output streams of a run. Each line is written with its line feed
 // in one go, straight to the descriptor, so nothing waits in a buffer.
 // A line that cannot be written (a closed stream, a reader that has gone)
-// is dropped: the run goes on and its files are unaffected.
+// is dropped: the run goes on and its files are unaffected. Beside it, what
+// the process needs of its standard streams: whether one is a terminal, all
+// three open, and writes to a vanished reader failing instead of killing.
 #pragma once
 
 #include <string_view>
@@ -17,5 +19,18 @@ struct Console {
   // Writes |bytes| as they are, ignoring failures.
   static void write_raw(int fd, std::string_view bytes);
 };
+
+// Whether |fd| is a terminal. Any failure, a closed descriptor included,
+// means it is not.
+bool is_terminal(int fd);
+
+// Opens /dev/null on each of the descriptors 0, 1 and 2 that is closed, so
+// that no file the run opens later takes the place of a standard stream.
+// Best effort: a failure leaves that descriptor closed.
+void open_missing_standard_streams();
+
+// Ignores SIGPIPE, so that writing to a pipe whose reader has gone fails
+// with EPIPE instead of ending the process.
+void ignore_broken_pipes();
 
 }  // namespace diagpack

@@ -37,8 +37,10 @@
 #include <algorithm>
 #include <optional>
 
-#include "base/path_ops.hpp"
+#include "base/path_ops.hpp"  // reject_nul_byte
+#include "sys/data_regions.hpp"
 #include "sys/fd_io.hpp"
+#include "sys/file_status.hpp"
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {
@@ -175,54 +177,45 @@ class RegionCopier {
 
 // Whether the source has a hole before its end. File systems without
 // SEEK_HOLE report none.
-bool has_holes(int fd, off_t size) {
-  off_t hole = ::lseek(fd, 0, SEEK_HOLE);
-  return hole >= 0 && hole < size;
+bool has_holes(int fd, uint64_t size) {
+  const std::optional<uint64_t> hole = first_hole(fd);
+  return hole && *hole < size;
 }
 
 // Copies only the data regions of |in| and sets the copy's length to the
-// source's, so the holes stay holes. Returns that length.
+// source's, so the holes stay holes. A source that changes meanwhile is
+// taken as far as the walk finds data. Returns that length.
 Result<uint64_t> copy_sparse(int in, int out) {
+  using Kind = DataRegionStep::Kind;
   RegionCopier copier(in, out);
   uint64_t end = 0;
-  off_t pos = 0;
+  uint64_t pos = 0;
   for (;;) {
-    off_t data = ::lseek(in, pos, SEEK_DATA);
-    if (data < 0) {
-      if (errno == ENXIO) break;  // no data after |pos|
-      return Error::os(errno);
-    }
-    off_t hole = ::lseek(in, data, SEEK_HOLE);
-    if (hole < 0) {
-      if (errno == ENXIO) break;  // the file shrank under us
-      return Error::os(errno);
-    }
-    const uint64_t length = static_cast<uint64_t>(hole - data);
-    auto n = copier.copy(static_cast<uint64_t>(data), length);
+    auto step = next_data_region(in, pos);
+    if (!step) return step.take_error();
+    // No data after |pos|, or the file shrank under us.
+    if (step->kind != Kind::Region) break;
+    const uint64_t length = step->hole - step->data;
+    auto n = copier.copy(step->data, length);
     if (!n) return n.take_error();
-    end = std::max(end, static_cast<uint64_t>(data) + *n);
+    end = std::max(end, step->data + *n);
     if (*n < length) break;  // end of file came early
-    pos = hole;
+    pos = step->hole;
   }
-  struct stat st;
-  if (::fstat(in, &st) != 0) return Error::os(errno);
-  end = std::max(end, static_cast<uint64_t>(st.st_size));
+  auto st = status_of_fd(in);
+  if (!st) return st.take_error();
+  end = std::max(end, static_cast<uint64_t>(st->st_size));
   while (::ftruncate(out, static_cast<off_t>(end)) != 0) {
     if (errno != EINTR) return Error::os(errno);
   }
   return end;
 }
 
-bool has_nul(const std::string& path) {
-  return path.find('\0') != std::string::npos;
-}
-
 }  // namespace
 
 Result<uint64_t> copy_file(const std::string& src, const std::string& dst) {
-  if (has_nul(src) || has_nul(dst)) {
-    return Error::fixed(ErrorKind::InvalidInput, std::string(kNulByteText));
-  }
+  if (auto st = reject_nul_byte(src); !st) return st.take_error();
+  if (auto st = reject_nul_byte(dst); !st) return st.take_error();
   auto in = open_for_reading(src);
   if (!in) return in.take_error();
   struct stat src_st;
@@ -247,7 +240,8 @@ Result<uint64_t> copy_file(const std::string& src, const std::string& dst) {
   Result<uint64_t> copied = uint64_t{0};
   if (src_st.st_size == 0) {
     copied = read_write_copy(in->get(), out->get(), std::nullopt);
-  } else if (dst_regular && has_holes(in->get(), src_st.st_size)) {
+  } else if (dst_regular &&
+             has_holes(in->get(), static_cast<uint64_t>(src_st.st_size))) {
     copied = copy_sparse(in->get(), out->get());
   } else {
     copied = RegionCopier(in->get(), out->get()).copy(0, std::nullopt);

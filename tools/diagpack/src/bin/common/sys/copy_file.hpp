@@ -11,7 +11,9 @@
 
 namespace diagpack {
 
-// The error of a source that is a directory, a FIFO, a device or a socket.
+// The error of a source that is a directory, a FIFO or a device. A socket
+// never gets this far: opening it fails with ENXIO ("No such device or
+// address (os error 6)").
 inline constexpr std::string_view kNotRegularFileText =
     "the source path is neither a regular file nor a symlink to a regular file";
 
@@ -19,9 +21,10 @@ inline constexpr std::string_view kNotRegularFileText =
 // created or truncated and then given exactly the source's twelve low mode
 // bits, whatever the umask. Holes in the source stay holes in the copy.
 // Returns the length of the copy, or:
-//   - the OS error of opening or querying the source (nothing created);
-//   - kNotRegularFileText, kind InvalidInput, for any other file type
-//     (nothing created; a FIFO never blocks the open);
+//   - the OS error of opening or querying the source (nothing created;
+//     ENXIO for a socket);
+//   - kNotRegularFileText, kind InvalidInput, for a directory, FIFO or
+//     device (nothing created; a FIFO never blocks the open);
 //   - kNulByteText when a path holds a zero byte;
 //   - the OS error of creating, querying or fchmod-ing |dst| (ELOOP for a
 //     symbolic link at |dst|, which is never followed);

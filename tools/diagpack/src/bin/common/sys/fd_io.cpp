@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "base/utf8.hpp"  // is_valid_utf8, kStreamNotUtf8Text
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {
@@ -30,6 +31,21 @@ Result<size_t> read_some(int fd, char* buf, size_t size) {
   }
 }
 
+Result<size_t> read_at(int fd, char* buf, size_t size, uint64_t offset) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n =
+        ::pread(fd, buf + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Error::os(errno);
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
 Result<std::string> read_to_end(int fd, size_t size_hint) {
   std::string out;
   out.reserve(size_hint);
@@ -40,6 +56,14 @@ Result<std::string> read_to_end(int fd, size_t size_hint) {
     if (*n == 0) return out;
     out.append(buf, *n);
   }
+}
+
+Result<std::string> read_text_to_end(int fd, size_t size_hint) {
+  auto text = read_to_end(fd, size_hint);
+  if (text && !is_valid_utf8(*text))
+    return Error::fixed(ErrorKind::InvalidData,
+                        std::string(kStreamNotUtf8Text));
+  return text;
 }
 
 Status write_file(const std::string& path, std::string_view bytes) {

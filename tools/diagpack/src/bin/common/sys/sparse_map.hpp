@@ -43,8 +43,8 @@ struct SparseMap {
 };
 
 // Determines the data regions of the regular file |fd| whose status is |st|.
-// When a seek succeeded the file position is set back to 0 afterwards.
-// Returns a seek error or one of the texts above.
+// The seeks move the file position; the data are read with pread. Returns
+// a seek error or one of the texts above.
 Result<SparseMap> find_sparse_map(int fd, const struct stat& st);
 
 }  // namespace diagpack
