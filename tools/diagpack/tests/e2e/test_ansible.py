@@ -13,10 +13,13 @@ import harness
 PLAYBOOK = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                         "..", "..", "..", "..", "contrib", "ansible", "collect.yml")
 RPM_INFO = "Name        : quorvane-jce\n"
+# Aliases of one sandbox run modules at the same time: each module gets an
+# overlay work directory of its own, as two mounts cannot share one.
 PYTHON = """#!/bin/sh
 echo "$@" >> {r}/touched
+work=$(mktemp -d {r}/etc-work.XXXXXX) || exit 1
 exec unshare -m --propagation private sh -c 'mount --bind {r}/opt /opt && mount -t overlay \
-overlay -o lowerdir=/etc,upperdir={r}/etc-upper,workdir={r}/etc-work /etc && exec python3 "$@"' sh "$@"
+overlay -o lowerdir=/etc,upperdir={r}/etc-upper,workdir='"$work"' /etc && exec python3 "$@"' sh "$@"
 """
 
 

@@ -72,22 +72,21 @@ Status append_directory(TarBuilder& builder, const std::string& name,
   return builder.append_directory_entry(name, *st);
 }
 
-// Stores anything that is not walked as a directory, links followed. The
-// file is opened first, non-blocking, so that no FIFO (not even one swapped
-// in after the listing) can hold up the walk, and its status is then taken
-// from the descriptor: the header and the data describe the same file, and
-// only a regular file is read. What cannot be opened at all (a socket, a
-// device without a driver) is described by its status by path; for a
-// regular file the open error stands.
+// Stores anything that is not walked as a directory, links followed. What
+// its status by path calls a FIFO or a device is stored from that status
+// and never opened: an open could block (a FIFO without a writer) or act
+// on the device. What it calls a regular file is opened non-blocking, so
+// that a FIFO swapped in after the status was taken cannot hold up the
+// walk either, and the status is taken again from the descriptor: the
+// header and the data describe the same file, and only a regular file is
+// read. The open error of a regular file stands.
 Status append_other(TarBuilder& builder, const std::string& name,
                     const Item& item) {
+  auto by_path = status_following_links(item.path);
+  if (!by_path) return by_path.take_error();
+  if (!S_ISREG(by_path->st_mode)) return builder.append_special(name, *by_path);
   auto file = open_fd(item.path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-  if (!file) {
-    auto st = status_following_links(item.path);
-    if (!st) return st.take_error();
-    if (S_ISREG(st->st_mode)) return file.take_error();
-    return builder.append_special(name, *st);
-  }
+  if (!file) return file.take_error();
   auto st = status_of_fd(file->get());
   if (!st) return st.take_error();
   if (!S_ISREG(st->st_mode)) return builder.append_special(name, *st);
