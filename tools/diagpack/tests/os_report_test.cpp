@@ -157,6 +157,20 @@ TEST(OsReport, SystemReleaseCopiedWhole) {
   EXPECT_TRUE(text->ends_with("\nSystem Release: \n")) << *text;
 }
 
+// A device never ends: release files linked to /dev/zero count as files
+// that cannot be opened, so the report ends at once with two lines.
+TEST(OsReport, ReleaseFilesThatAreDevicesAreNotRead) {
+  ReleaseDir dir;
+  for (const std::string& file :
+       {dir.files().os_release, dir.files().lsb_release,
+        dir.files().system_release})
+    ASSERT_EQ(::symlink("/dev/zero", file.c_str()), 0);
+  auto text = os_report_text(dir.files());
+  ASSERT_TRUE(text.ok());
+  EXPECT_EQ(*text,
+            "Platform: linux-" + uname_release() + "\nVersion: Linux  \n");
+}
+
 TEST(OsReport, SystemReleaseFaultsFailAndWriteNothing) {
   ReleaseDir dir;
   const std::string out = dir.path("out");

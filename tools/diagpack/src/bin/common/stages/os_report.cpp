@@ -4,6 +4,7 @@
 #include "base/utf8.hpp"           // is_valid_utf8, latin1_to_utf8
 #include "stages/stages.hpp"       // collect_os_info
 #include "sys/fd_io.hpp"           // read_some, read_text_to_end, write_file
+#include "sys/file_status.hpp"     // status_of_fd
 #include "sys/kernel_release.hpp"  // kernel_release_field
 #include "sys/unique_fd.hpp"       // open_for_reading
 
@@ -23,6 +24,20 @@ std::optional<std::string> match_line(std::string_view line,
   for (char c : line.substr(key.size()))
     if (c != '"') value += c;
   return value;
+}
+
+// Opens a release file for reading. A device there (a link to /dev/zero,
+// say) would never reach its end, so it counts as a file that cannot be
+// opened; a FIFO opens without waiting and reads as empty, a directory
+// fails at its first read.
+std::optional<UniqueFd> open_release_file(const std::string& path) {
+  auto fd = open_for_reading(path);
+  if (!fd) return std::nullopt;
+  auto st = status_of_fd(fd->get());
+  if (!st || S_ISCHR(st->st_mode) || S_ISBLK(st->st_mode) ||
+      S_ISSOCK(st->st_mode))
+    return std::nullopt;
+  return std::move(*fd);
 }
 
 }  // namespace
@@ -54,7 +69,7 @@ std::string SystemSnapshot::long_os_version() const {
 // (a directory opens but never reads: one EISDIR, then no match).
 std::optional<std::string> find_release_value(const std::string& file,
                                               std::string_view key) {
-  auto fd = open_for_reading(file);
+  auto fd = open_release_file(file);
   if (!fd) return std::nullopt;
   std::string pending;  // bytes read but not yet cut into a whole line
   char buf[4096];
@@ -91,8 +106,8 @@ Result<std::string> os_report_text(const ReleaseFiles& files) {
   std::string text = "Platform: linux-" + *kernel + "\n";
   text += "Version: " + snapshot.long_os_version() + "\n";
 
-  auto fd = open_for_reading(files.system_release);
-  if (!fd) return text;  // missing, unreadable or dangling: no third line
+  auto fd = open_release_file(files.system_release);
+  if (!fd) return text;  // missing, unreadable, dangling or a device
   auto content = read_text_to_end(fd->get());
   if (!content) return content.take_error();
   text += "System Release: " + *content + "\n";
