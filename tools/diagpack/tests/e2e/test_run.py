@@ -151,6 +151,16 @@ class InterruptTest(harness.SandboxCase):
         self.assertEqual(r.out.splitlines(),
                          harness.success_lines("jce", self.box.archive_path()), r)
 
+    def test_a_signal_the_caller_blocked_stays_blocked(self):
+        """A caller that blocks SIGINT keeps it from ending the run."""
+        self.box.fake_program("rpm", "kill -INT $PPID; echo report")
+        block = ("python3 -c 'import os, signal, sys; "
+                 "signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGINT]); "
+                 "os.execv(sys.argv[1], sys.argv[1:])'")
+        r = self.box.run(through=block)
+        self.assertEqual(r.out.splitlines(),
+                         harness.success_lines("jce", self.box.archive_path()), r)
+
 
 if __name__ == "__main__":
     harness.main()

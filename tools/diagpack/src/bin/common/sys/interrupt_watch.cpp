@@ -13,6 +13,9 @@
 // the process by that same signal. There is no handler and no global
 // state at all.
 //
+// A signal that the caller left ignored or blocked is the caller's choice
+// and stays as it was: the watch neither reads nor unblocks it.
+//
 // Signals are blocked only while the watch exists; a signal still pending
 // when it goes away is delivered as usual on unblocking. The child
 // processes of the run are started with an empty signal mask, so they
@@ -48,9 +51,13 @@ sigset_t set_of(unsigned long bits) {
 }  // namespace
 
 InterruptWatch::InterruptWatch() {
+  sigset_t inherited_mask;
+  if (::pthread_sigmask(SIG_BLOCK, nullptr, &inherited_mask) != 0) return;
   unsigned long bits = 0;
   for (int signo : kStopSignals)
-    if (!inherited_as_ignored(signo)) bits |= 1UL << signo;
+    if (!inherited_as_ignored(signo) &&
+        sigismember(&inherited_mask, signo) != 1)
+      bits |= 1UL << signo;
   if (bits == 0) return;
   const sigset_t set = set_of(bits);
   if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;

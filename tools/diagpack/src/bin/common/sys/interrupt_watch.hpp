@@ -16,9 +16,9 @@ class InterruptWatch {
   // them. Create it on the main thread before any other thread exists:
   // threads started later inherit the blocked mask, so only the signalfd
   // ever sees these signals. A signal that this process inherited as
-  // ignored (nohup, a background job of a shell) is left alone and stays
-  // ignored. When no signalfd can be had, nothing is blocked and the
-  // signals keep their default action (the process ends at once).
+  // ignored (nohup, a background job of a shell) or blocked is left alone
+  // and stays as it was. When no signalfd can be had, nothing is blocked and
+  // the signals keep their default action (the process ends at once).
   InterruptWatch();
   // Closes the signalfd and unblocks the signals again; one still pending
   // then takes its default action.
