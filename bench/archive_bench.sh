@@ -8,8 +8,7 @@
 #   rounds:    default 3
 # Environment: BENCH_TMP (default $TMPDIR or /tmp) holds the corpus and the
 # scratch directories, about 3.5 GiB at the peak; all removed at the end.
-# Needs root (a private mount namespace per run); installs pigz with apt-get
-# when it is missing.
+# Needs root (a private mount namespace per run) and pigz.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,7 +18,7 @@ rounds=${2:-3}
 
 if [ "$(id -u)" -ne 0 ]; then echo "archive_bench: needs root (unshare -m)" >&2; exit 1; fi
 if ! command -v pigz >/dev/null 2>&1; then
-  apt-get install -y pigz >/dev/null 2>&1 || { apt-get update >/dev/null && apt-get install -y pigz >/dev/null; }
+  echo "archive_bench: needs pigz (Debian: apt-get install pigz)" >&2; exit 1
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
