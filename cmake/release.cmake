@@ -20,6 +20,9 @@
 # so gdb finds it when the file is put beside the binary or under
 # /usr/lib/debug/.build-id.
 
+# Debug information for the split-off debug files.
+add_compile_options(-g)
+
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 add_compile_options(-fPIE)
 add_link_options(-static-pie)
