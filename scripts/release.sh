@@ -15,8 +15,8 @@
 #
 # Environment: RELEASE_TESTS=0 skips the tests (scripts/reproducible.sh);
 # RELEASE_BUILD names the build directory; WERROR=ON turns warnings into
-# errors; RELEASE_ARM64_TESTS is the ctest -R regex run under qemu
-# (default: the unit tests and the end-to-end run and static tests).
+# errors; RELEASE_ARM64_SKIP is the ctest -E regex of the tests left out
+# under qemu (default: the three below).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -41,6 +41,7 @@ case "$arch" in
     ;;
 esac
 build=$(realpath -m "$build")
+qemu_skip='^(ChildProcess.MissingProgramIsOsError|ParallelGzTest.DestroyedWithBlocksInFlightDoesNotHang|e2e_test_command_line)$'
 
 # Every timestamp in the packages is the last commit's.
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
@@ -57,10 +58,13 @@ if [ "${RELEASE_TESTS:-1}" != 0 ]; then
   if [ $arch = amd64 ]; then
     (cd "$build" && ctest -j"$(nproc)" --output-on-failure)
   else
-    # gtest_discover_tests and the unit tests go through the toolchain's
-    # emulator; the end-to-end runs through the harness's wrapper.
+    # The unit tests go through the toolchain's emulator, the end-to-end
+    # runs through the harness's wrapper. Left out, as artefacts of user-mode
+    # emulation: qemu runs posix_spawn's child as a fork, which cannot report
+    # a failed exec; qemu has threads of its own, which a thread count sees;
+    # and test_command_line starts the executable itself, without a wrapper.
     (cd "$build" && DIAGPACK_E2E_WRAPPER=qemu-aarch64 ctest -j"$(nproc)" \
-      --output-on-failure -R "${RELEASE_ARM64_TESTS:-^diagpack_unit|^[A-Z]|^e2e_test_(run|static)$}")
+      --output-on-failure -E "${RELEASE_ARM64_SKIP:-$qemu_skip}")
   fi
 fi
 
