@@ -7,17 +7,23 @@
 # make fuzz      builds the libFuzzer targets (clang) and runs each for
 #                FUZZ_SECONDS (default 60).
 # make memcheck  runs the unit and end-to-end tests under valgrind.
+# make release [ARCH=arm64]  static executables and the .deb and .rpm in
+#                build-release/ (build-release-arm64/), tested and checked
+#                (scripts/release.sh).
+# WERROR=ON      makes compiler warnings errors (CI sets it).
 BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
+WERROR ?= OFF
+ARCH ?= amd64
 
-.PHONY: all build run test clean install package demo fuzz memcheck format
+.PHONY: all build run test clean install package demo fuzz memcheck format release
 
 all: build
 
 build:
 	@scripts/install-deps.sh build
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DDIAGPACK_WERROR=$(WERROR) >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
 run: build
@@ -28,7 +34,7 @@ test: build
 	@cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz build-memcheck
+	rm -rf $(BUILD) build-asan build-fuzz build-memcheck build-release build-release-arm64
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
@@ -44,6 +50,9 @@ fuzz:
 
 memcheck:
 	@scripts/memcheck.sh
+
+release:
+	@WERROR=$(WERROR) scripts/release.sh $(ARCH)
 
 # make format   reformats the C++ sources with the checked-in .clang-format.
 format:

@@ -1,35 +1,126 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that a step needs, when any is missing.
-# Usage: scripts/install-deps.sh build|test|ansible|fuzz|memcheck ...
+# Makes sure that what a step needs is there, and installs the Debian
+# packages that provide what is not.
+# Usage: scripts/install-deps.sh build|test|ansible|fuzz|memcheck|release|release-arm64 ...
+#
+# Each need is probed directly (a command on PATH, a header the compiler
+# finds, a file), never through dpkg, so a host that has everything, Debian
+# or not, root or not, passes silently. Only when something is missing does
+# the script install it (as root, with apt-get) or name it and exit 1.
 set -euo pipefail
 
-packages=()
-for what in "$@"; do
-  case "$what" in
-    build) packages+=(cmake make g++ zlib1g-dev libgtest-dev python3) ;;
-    test)  packages+=(python3 tar gzip libarchive-tools util-linux mount time) ;;
-    # The fleet playbook's test; ansible-core's recommends would pull in the
-    # whole collection bundle, which the playbook must not need.
-    ansible) packages+=(ansible-core ansible-lint) ;;
-    fuzz)  packages+=(clang libclang-rt-14-dev) ;;
-    memcheck) packages+=(valgrind) ;;
-    *) echo "install-deps: unknown set '$what'" >&2; exit 2 ;;
+cxx=${CXX:-c++}
+host_arch=$(uname -m)
+
+# have KIND ARG: cmd (a program on PATH), hdr (a header the C++ compiler
+# finds), lib (a file the C++ compiler finds, e.g. libz.a), file (a path),
+# rt (a clang runtime library).
+have() {
+  case "$1" in
+    cmd) command -v "$2" >/dev/null 2>&1 ;;
+    hdr) printf '#include <%s>\n' "$2" | "$cxx" -E -x c++ - >/dev/null 2>&1 ;;
+    lib) case "$("$cxx" -print-file-name="$2" 2>/dev/null)" in /*) true ;; *) false ;; esac ;;
+    file) [ -e "$2" ] ;;
+    rt) command -v clang >/dev/null 2>&1 &&
+        [ -e "$(clang -print-resource-dir)/lib/linux/$2-$host_arch.a" ] ;;
   esac
-done
+}
+
+# One need per line: kind, what to probe, the Debian package providing it.
+needs() {
+  case "$1" in
+    build) cat <<'EOF'
+cmd cmake cmake
+cmd make make
+cmd g++ g++
+hdr zlib.h zlib1g-dev
+hdr gtest/gtest.h libgtest-dev
+cmd python3 python3
+EOF
+    ;;
+    test) cat <<'EOF'
+cmd python3 python3
+cmd tar tar
+cmd gzip gzip
+cmd bsdtar libarchive-tools
+cmd unshare util-linux
+cmd mount mount
+file /usr/bin/time time
+EOF
+    ;;
+    ansible) cat <<'EOF'
+cmd ansible-playbook ansible-core
+cmd ansible-lint ansible-lint
+EOF
+    ;;
+    fuzz) cat <<'EOF'
+cmd clang clang
+rt libclang_rt.fuzzer libclang-rt-14-dev
+EOF
+    ;;
+    memcheck) echo "cmd valgrind valgrind" ;;
+    release) cat <<'EOF'
+cmd git git
+lib rcrt1.o libc6-dev
+lib libz.a zlib1g-dev
+lib libstdc++.a libstdc++-12-dev
+cmd readelf binutils
+cmd objcopy binutils
+cmd dpkg-deb dpkg
+cmd rpmbuild rpm
+cmd lintian lintian
+cmd rpmlint rpmlint
+EOF
+    ;;
+    release-arm64) cat <<'EOF'
+cmd aarch64-linux-gnu-g++ g++-aarch64-linux-gnu
+file /usr/lib/aarch64-linux-gnu/libz.a zlib1g-dev:arm64
+file /usr/lib/aarch64-linux-gnu/libgtest.a libgtest-dev:arm64
+cmd qemu-aarch64 qemu-user
+EOF
+    ;;
+    *) echo "install-deps: unknown set '$1'" >&2; exit 2 ;;
+  esac
+}
 
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+for what in "$@"; do
+  while read -r kind probe package; do
+    if ! have "$kind" "$probe"; then
+      case " ${missing[*]-} " in *" $package "*) ;; *) missing+=("$package") ;; esac
+    fi
+  done < <(needs "$what")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing packages: ${missing[*]} (run as root to install them)" >&2
+if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
+  echo "install-deps: missing: ${missing[*]} (Debian package names; run as root on Debian to install them)" >&2
   exit 1
 fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null 2>&1 || {
-  apt-get update -q >/dev/null
-  apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+update=no
+for p in "${missing[@]}"; do
+  case "$p" in
+    *:*) foreign=${p#*:}
+      if ! dpkg --print-foreign-architectures | grep -qx "$foreign"; then
+        dpkg --add-architecture "$foreign"
+        update=yes
+      fi ;;
+  esac
+done
+# ansible-core recommends the whole collection bundle, which nothing here
+# needs; every other package comes with what it recommends.
+install() {
+  local plain=() lean=()
+  for p in "$@"; do
+    case "$p" in ansible-*) lean+=("$p") ;; *) plain+=("$p") ;; esac
+  done
+  { [ ${#plain[@]} -eq 0 ] || apt-get install -y -q "${plain[@]}"; } &&
+    { [ ${#lean[@]} -eq 0 ] ||
+      apt-get install -y -q --no-install-recommends "${lean[@]}"; }
 }
+if [ $update = yes ] || ! install "${missing[@]}" >/dev/null 2>&1; then
+  apt-get update -q >/dev/null
+  install "${missing[@]}" >/dev/null
+fi
