@@ -17,7 +17,7 @@ PREFIX ?= /usr/local
 WERROR ?= OFF
 ARCH ?= amd64
 
-.PHONY: all build run test clean install package demo fuzz memcheck format release
+.PHONY: all build run test clean install package demo fuzz memcheck format format-check release
 
 all: build
 
@@ -57,3 +57,7 @@ release:
 # make format   reformats the C++ sources with the checked-in .clang-format.
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.hpp')
+
+# make format-check  fails when a C++ file differs from its formatting.
+format-check:
+	@clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.hpp')

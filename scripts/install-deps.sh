@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure that what a step needs is there, and installs the Debian
 # packages that provide what is not.
-# Usage: scripts/install-deps.sh build|test|ansible|fuzz|memcheck|release|release-arm64 ...
+# Usage: scripts/install-deps.sh build|test|ansible|fuzz|memcheck|format|release|release-arm64 ...
 #
 # Each need is probed directly (a command on PATH, a header the compiler
 # finds, a file), never through dpkg, so a host that has everything, Debian
@@ -59,6 +59,7 @@ rt libclang_rt.fuzzer libclang-rt-14-dev
 EOF
     ;;
     memcheck) echo "cmd valgrind valgrind" ;;
+    format) echo "cmd clang-format clang-format" ;;
     release) cat <<'EOF'
 cmd git git
 lib rcrt1.o libc6-dev
