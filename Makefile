@@ -10,6 +10,7 @@
 # make release [ARCH=arm64]  static executables and the .deb and .rpm in
 #                build-release/ (build-release-arm64/), tested and checked
 #                (scripts/release.sh).
+# make format    reformats the C++ sources; make format-check only checks.
 # WERROR=ON      makes compiler warnings errors (CI sets it).
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -54,10 +55,8 @@ memcheck:
 release:
 	@WERROR=$(WERROR) scripts/release.sh $(ARCH)
 
-# make format   reformats the C++ sources with the checked-in .clang-format.
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
-# make format-check  fails when a C++ file differs from its formatting.
 format-check:
 	@clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.hpp')
