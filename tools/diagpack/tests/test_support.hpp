@@ -56,7 +56,10 @@ class TempDir {
     }
     fs::remove_all(root_, ec);
     // Paths beyond PATH_MAX defeat remove_all; rm walks them relatively.
-    if (ec) (void)std::system(("rm -rf -- '" + root_ + "'").c_str());
+    if (ec) {
+      [[maybe_unused]] const int rm =
+          std::system(("rm -rf -- '" + root_ + "'").c_str());
+    }
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
