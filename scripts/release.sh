@@ -42,7 +42,7 @@ case "$arch" in
 esac
 build=$(realpath -m "$build")
 qemu_skip='^(ChildProcess\.MissingProgramIsOsError|e2e_test_command_line'
-qemu_skip+='|ParallelGzTest\.(WorkersRun|OneUsableCpu|WriteFailureInTheMiddle|FullDisk|DestroyedWith).*)$'
+qemu_skip+='|ParallelGzTest\.(WorkersRun|OneUsableCpu|WriteFailureIn|FullDisk|DestroyedWith).*)$'
 
 # Every timestamp in the packages is the last commit's.
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
