@@ -110,17 +110,10 @@ for p in "${missing[@]}"; do
       fi ;;
   esac
 done
-# ansible-core recommends the whole collection bundle, which nothing here
-# needs; every other package comes with what it recommends.
-install() {
-  local plain=() lean=()
-  for p in "$@"; do
-    case "$p" in ansible-*) lean+=("$p") ;; *) plain+=("$p") ;; esac
-  done
-  { [ ${#plain[@]} -eq 0 ] || apt-get install -y -q "${plain[@]}"; } &&
-    { [ ${#lean[@]} -eq 0 ] ||
-      apt-get install -y -q --no-install-recommends "${lean[@]}"; }
-}
+# Without recommends: the needs above are complete, and recommends would
+# bring in what nothing here uses (ansible-core's whole collection bundle,
+# qemu-user's binfmt registration).
+install() { apt-get install -y -q --no-install-recommends "$@"; }
 if [ $update = yes ] || ! install "${missing[@]}" >/dev/null 2>&1; then
   apt-get update -q >/dev/null
   install "${missing[@]}" >/dev/null
