@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>  // usleep
+#include <unistd.h>  // usleep, environ, chdir
 
 #include <cstdlib>
 #include <string>
@@ -15,8 +15,13 @@
 namespace diagpack {
 namespace {
 
+const Environment& test_env() {
+  static const Environment env = Environment::of_process(0, nullptr, environ);
+  return env;
+}
+
 ChildOutput run_sh(const std::string& script) {
-  auto r = run_child({"sh", "-c", script});
+  auto r = run_child({"sh", "-c", script}, test_env());
   EXPECT_TRUE(r.ok()) << r.error().text();
   return r.ok() ? *r : ChildOutput{};
 }
@@ -28,7 +33,7 @@ TEST(ChildProcess, KeepsStdoutAndDropsStderr) {
 }
 
 TEST(ChildProcess, PassesArgumentsWithoutShell) {
-  auto r = run_child({"printf", "%s|", "a b", "$HOME", ""});
+  auto r = run_child({"printf", "%s|", "a b", "$HOME", ""}, test_env());
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(r->out, "a b|$HOME||");
 }
@@ -48,10 +53,36 @@ TEST(ChildProcess, StdinIsReadOnlyAtEndOfFile) {
 }
 
 TEST(ChildProcess, MissingProgramIsOsError) {
-  auto r = run_child({"diagpack-no-such-program"});
+  auto r = run_child({"diagpack-no-such-program"}, test_env());
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().text(), "No such file or directory (os error 2)");
   EXPECT_EQ(r.error().os_code(), ENOENT);
+}
+
+// A program planted in the working directory is never found through an
+// empty PATH or an empty element of it; the child sees the run's
+// environment, not the process's.
+TEST(ChildProcess, SearchesOnlyTheRunsPath) {
+  test::TempDir dir;
+  test::write_file(dir.path("tool"), "#!/bin/sh\necho \"$MARK\"\n", 0755);
+  test::write_file(dir.path("plain"), "", 0644);
+  ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+  for (const char* path : {"PATH=", "PATH=:", "PATH=::/nonexistent"}) {
+    const Environment env{{}, {path}};
+    EXPECT_EQ(find_program("tool", env).error().os_code(), ENOENT) << path;
+  }
+  // Nothing but empty elements: the default search path.
+  EXPECT_EQ(*find_program("sh", Environment{{}, {"PATH=:"}}), "/bin/sh");
+  EXPECT_EQ(*find_program("tool", Environment{{}, {"PATH=:" + dir.path()}}),
+            dir.path("tool"));
+  EXPECT_EQ(find_program("plain", Environment{{}, {"PATH=" + dir.path()}})
+                .error()
+                .os_code(),
+            EACCES);
+  auto r = run_child(
+      {"tool"}, Environment{{}, {"PATH=" + dir.path(), "MARK=from the run"}});
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r->out, "from the run\n");
 }
 
 TEST(ChildProcess, ReportsExitCodeAndSignal) {
@@ -71,10 +102,11 @@ TEST(ChildProcess, UnfinishedChildIsKilledAndReaped) {
   test::TempDir dir;
   const std::string pid_file = dir.path("pid");
   {
-    auto child = ChildProcess::start({"sh", "-c",
-                                      "echo $$ > " + pid_file + ".new && mv " +
-                                          pid_file + ".new " + pid_file +
-                                          " && exec sleep 100"});
+    auto child = ChildProcess::start(
+        {"sh", "-c",
+         "echo $$ > " + pid_file + ".new && mv " + pid_file + ".new " +
+             pid_file + " && exec sleep 100"},
+        test_env());
     ASSERT_TRUE(child.ok());
     ChildProcess moved = std::move(*child);
     while (!test::exists(pid_file)) ::usleep(1000);
@@ -91,8 +123,8 @@ TEST(ChildProcess, UnfinishedChildIsKilledAndReaped) {
 TEST(ChildProcess, WakeDescriptorStopsTheChildAndItsGroup) {
   int wake[2];
   ASSERT_EQ(::pipe(wake), 0);
-  auto child =
-      ChildProcess::start({"sh", "-c", "exec >&- 2>&-; sleep 30 & wait"});
+  auto child = ChildProcess::start(
+      {"sh", "-c", "exec >&- 2>&-; sleep 30 & wait"}, test_env());
   ASSERT_TRUE(child.ok());
   std::thread waker([&] {
     ::usleep(200000);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/program_name.hpp"
-#include "sys/fd_io.hpp"
+#include "sys/files.hpp"
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {

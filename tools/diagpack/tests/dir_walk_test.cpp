@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/byte_sink.hpp"
 #include "archive/tar_builder.hpp"
+#include "string_sink.hpp"
 #include "test_support.hpp"
 
 namespace diagpack {

@@ -5,24 +5,28 @@
 namespace diagpack {
 namespace {
 
-TEST(Jaro, KnownValues) {
-  EXPECT_DOUBLE_EQ(jaro_similarity("help", "help"), 1.0);
-  EXPECT_DOUBLE_EQ(jaro_similarity("h", "help"), 0.75);
-  EXPECT_NEAR(jaro_similarity("hello", "help"), 0.7833, 1e-4);
-  EXPECT_NEAR(jaro_similarity("MARTHA", "MARHTA"), 0.9444, 1e-4);
-  EXPECT_NEAR(jaro_similarity("DIXON", "DICKSONX"), 0.7667, 1e-4);
-  EXPECT_NEAR(jaro_similarity("hh", "help"), 0.5833, 1e-4);
-  EXPECT_DOUBLE_EQ(jaro_similarity("HELP", "help"), 0.0);
-  EXPECT_DOUBLE_EQ(jaro_similarity("p", "help"), 0.0);
-  EXPECT_DOUBLE_EQ(jaro_similarity("", "help"), 0.0);
-  EXPECT_DOUBLE_EQ(jaro_similarity("help", ""), 0.0);
-  EXPECT_DOUBLE_EQ(jaro_similarity("", ""), 1.0);
+// Pins a similarity between two bounds in thousandths: above |low|/1000,
+// not above |high|/1000.
+void expect_between(std::string_view a, std::string_view b, unsigned low,
+                    unsigned high) {
+  EXPECT_TRUE(jaro_similarity_above(a, b, low, 1000)) << a << " > " << low;
+  EXPECT_FALSE(jaro_similarity_above(a, b, high, 1000)) << a << " <= " << high;
+  EXPECT_EQ(jaro_similarity_above(a, b, low, 1000),
+            jaro_similarity_above(b, a, low, 1000))
+      << a << " is not symmetric";
 }
 
-TEST(Jaro, IsSymmetric) {
-  for (const char* s : {"h", "hello", "elp", "hlep", "helpp", "versio"})
-    EXPECT_DOUBLE_EQ(jaro_similarity(s, "help"), jaro_similarity("help", s))
-        << s;
+TEST(Jaro, KnownValues) {
+  expect_between("h", "help", 749, 750);                          // 0.75
+  expect_between("hello", "help", 783, 784);                      // 0.7833
+  expect_between("MARTHA", "MARHTA", 944, 945);                   // 0.9444
+  expect_between("DIXON", "DICKSONX", 766, 767);                  // 0.7667
+  expect_between("hh", "help", 583, 584);                         // 0.5833
+  EXPECT_TRUE(jaro_similarity_above("help", "help", 999, 1000));  // 1
+  EXPECT_TRUE(jaro_similarity_above("", "", 999, 1000));          // 1
+  EXPECT_FALSE(jaro_similarity_above("HELP", "help", 0, 1));      // 0
+  EXPECT_FALSE(jaro_similarity_above("", "help", 0, 1));          // 0
+  EXPECT_FALSE(jaro_similarity_above("help", "", 0, 1));          // 0
 }
 
 // Which mistyped long names clear the suggestion bar of 0.7 (strictly).
@@ -39,15 +43,16 @@ TEST(Jaro, SuggestionBoundary) {
       {"", false},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(jaro_similarity(c.name, "help") > 0.7, c.similar) << c.name;
+    EXPECT_EQ(jaro_similarity_above(c.name, "help", 7, 10), c.similar)
+        << c.name;
 }
 
 TEST(Jaro, CountsCharactersNotBytes) {
   // "é" is two bytes but one character: "hélp" matches h, l, p of "help".
-  EXPECT_NEAR(jaro_similarity("h\xC3\xA9lp", "help"), 0.8333, 1e-4);
+  expect_between("h\xC3\xA9lp", "help", 833, 834);
   // An ill-formed byte counts as one U+FFFD character.
-  EXPECT_NEAR(jaro_similarity("hel\xFF", "help"), 0.8333, 1e-4);
-  EXPECT_DOUBLE_EQ(jaro_similarity("\xEF\xBF\xBD", "\xFF"), 1.0);
+  expect_between("hel\xFF", "help", 833, 834);
+  EXPECT_TRUE(jaro_similarity_above("\xEF\xBF\xBD", "\xFF", 999, 1000));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "config/config_file.hpp"
 #include "test_support.hpp"
 
 namespace diagpack {

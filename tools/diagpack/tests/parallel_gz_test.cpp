@@ -26,7 +26,7 @@
 #include "archive/gz_encoder.hpp"
 #include "archive/tar_builder.hpp"
 #include "gz_test_support.hpp"
-#include "sys/cpu_count.hpp"
+#include "sys/host.hpp"
 
 namespace diagpack {
 namespace {

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "string_sink.hpp"
 #include "test_support.hpp"
 
 namespace diagpack {

@@ -21,6 +21,7 @@
 #include "archive/tar_builder.hpp"
 #include "archive/tar_header.hpp"
 #include "base/utf8.hpp"
+#include "string_sink.hpp"
 
 namespace {
 

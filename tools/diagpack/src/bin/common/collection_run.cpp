@@ -2,27 +2,38 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "cli/command_line.hpp"
 #include "stages/archive.hpp"
+#include "stages/config_copy.hpp"
+#include "stages/log_files.hpp"
+#include "stages/os_report.hpp"
 #include "stages/output_dir.hpp"
-#include "stages/stages.hpp"
-#include "sys/console.hpp"  // open_missing_standard_streams
-#include "sys/interrupt_watch.hpp"
-#include "sys/remove_tree.hpp"
+#include "stages/package_info.hpp"
+#include "stages/run_context.hpp"
+#include "sys/console.hpp"      // open_missing_standard_streams
+#include "sys/directories.hpp"  // remove_dir_all
+#include "sys/signals.hpp"
 
 namespace diagpack {
 
 namespace {
 
-struct StageRow {
-  std::function<Status()> run;
-  std::string banner;
-  std::string failure_prefix;  // the error's text follows
-};
+constexpr std::string_view kArchivedText = "Logs and config can be found at ";
+constexpr std::string_view kCleanupFailedText =
+    "Failed to clean up directory, ";
 
-std::string key_of(const ComponentInfo& info) { return std::string(info.key); }
+// One step of the run as the driver sees it: its banner on standard output
+// (the archive step has none), the step, the text that the error's display
+// text follows on standard error, and what the driver does after success.
+struct Step {
+  std::string banner;
+  Status (*run)(const RunContext&);
+  std::string failure_prefix;
+  std::function<void()> after_success;
+};
 
 // Ends an interrupted run: what it made goes (the archive step has removed
 // its own archive already), then the process ends by |signo| as if it had
@@ -31,6 +42,15 @@ std::string key_of(const ComponentInfo& info) { return std::string(info.key); }
 [[noreturn]] void end_interrupted_run(const std::string& out_dir, int signo) {
   (void)remove_dir_all(out_dir);  // nothing more to do if this fails
   end_by_signal(signo);
+}
+
+// After a complete archive: where it is, then the output directory goes;
+// a directory that cannot be removed completely is reported, and the
+// archive stays either way.
+void announce_archive(const Console& console, const std::string& out_dir) {
+  console.out_line(std::string(kArchivedText) + archive_path(out_dir));
+  if (!remove_dir_all(out_dir))
+    console.err_line(std::string(kCleanupFailedText) + out_dir);
 }
 
 }  // namespace
@@ -50,29 +70,34 @@ int create_diagpack(Component component, const Environment& env,
     return 1;
   }
   const std::string& out_dir = std::get<std::string>(prepared);
-  const std::string key = key_of(info);
   if (auto signo = interrupts.take()) end_interrupted_run(out_dir, *signo);
 
-  const StageRow stages[] = {
-      {[&] { return collect_os_info(out_dir, info); }, "Collecting os info",
-       "Failed to get os info, skipping. "},
-      {[&] { return collect_config_files(out_dir, info); },
-       "Collecting config files",
-       "Failed to get " + key + " config files, skipping. "},
-      {[&] { return collect_log_files(out_dir, info); }, "Collecting log files",
-       "Failed to get " + key + " logs, skipping. "},
-      {[&] { return collect_package_info(out_dir, info, interrupts.fd()); },
-       "Collecting " + key + " info",
-       "Failed to get " + key + " package details, skipping. "},
+  const RunContext run{info, out_dir, env, interrupts};
+  const std::string key(info.key);
+  const Step steps[] = {
+      {"Collecting os info", collect_os_info,
+       "Failed to get os info, skipping. ", nullptr},
+      {"Collecting config files", collect_config_files,
+       "Failed to get " + key + " config files, skipping. ", nullptr},
+      {"Collecting log files", collect_log_files,
+       "Failed to get " + key + " logs, skipping. ", nullptr},
+      {"Collecting " + key + " info", collect_package_info,
+       "Failed to get " + key + " package details, skipping. ", nullptr},
+      {"", archive_output_directory,
+       "Failed to archive output directory, " + out_dir + ", skipping. ",
+       [&] { announce_archive(console, out_dir); }},
   };
-  for (const StageRow& stage : stages) {
-    console.out_line(stage.banner);
-    Status status = stage.run();
+  for (const Step& step : steps) {
+    if (!step.banner.empty()) console.out_line(step.banner);
+    Status status = step.run(run);
     if (auto signo = interrupts.take()) end_interrupted_run(out_dir, *signo);
-    if (!status) console.err_line(stage.failure_prefix + status.error().text());
+    if (!status)
+      console.err_line(step.failure_prefix + status.error().text());
+    else if (step.after_success)
+      step.after_success();
   }
-
-  archive_output_directory(out_dir, info, console, interrupts);
+  // A signal that came after the archive line ends the run by that signal;
+  // the finished archive stays.
   if (auto signo = interrupts.take()) end_interrupted_run(out_dir, *signo);
   return 0;
 }

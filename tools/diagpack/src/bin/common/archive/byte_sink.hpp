@@ -2,7 +2,6 @@
 // tests and fuzzing.
 #pragma once
 
-#include <string>
 #include <string_view>
 
 #include "base/result.hpp"
@@ -14,16 +13,6 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // Takes all of |bytes| or returns the error that stopped it.
   virtual Status write(std::string_view bytes) = 0;
-};
-
-// Collects everything in memory.
-class StringSink : public ByteSink {
- public:
-  Status write(std::string_view bytes) override {
-    data.append(bytes);
-    return {};
-  }
-  std::string data;
 };
 
 }  // namespace diagpack

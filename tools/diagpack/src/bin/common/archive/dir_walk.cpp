@@ -1,13 +1,11 @@
 #include "archive/dir_walk.hpp"
 
-#include <fcntl.h>     // O_* flags
 #include <sys/stat.h>  // S_IS*, IFTODT
 
 #include <vector>
 
-#include "sys/dir_stream.hpp"
-#include "sys/file_status.hpp"
-#include "sys/unique_fd.hpp"
+#include "sys/directories.hpp"  // open_dir
+#include "sys/files.hpp"        // open_for_reading, status_*
 
 namespace diagpack {
 
@@ -75,22 +73,21 @@ Status append_directory(TarBuilder& builder, const std::string& name,
 // Stores anything that is not walked as a directory, links followed. What
 // its status by path calls a FIFO or a device is stored from that status
 // and never opened: an open could block (a FIFO without a writer) or act
-// on the device. What it calls a regular file is opened non-blocking, so
-// that a FIFO swapped in after the status was taken cannot hold up the
-// walk either, and the status is taken again from the descriptor: the
-// header and the data describe the same file, and only a regular file is
-// read. The open error of a regular file stands.
+// on the device. What it calls a regular file is opened without waiting,
+// so that a FIFO swapped in after the status was taken cannot hold up the
+// walk either, and described by the status of the open file: the header
+// and the data describe the same file, and only a regular file is read.
+// The open error of a regular file stands.
 Status append_other(TarBuilder& builder, const std::string& name,
                     const Item& item) {
   auto by_path = status_following_links(item.path);
   if (!by_path) return by_path.take_error();
   if (!S_ISREG(by_path->st_mode)) return builder.append_special(name, *by_path);
-  auto file = open_fd(item.path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  auto file = open_for_reading(item.path);
   if (!file) return file.take_error();
-  auto st = status_of_fd(file->get());
-  if (!st) return st.take_error();
-  if (!S_ISREG(st->st_mode)) return builder.append_special(name, *st);
-  return builder.append_file(name, file->get(), *st);
+  if (!S_ISREG(file->status.st_mode))
+    return builder.append_special(name, file->status);
+  return builder.append_file(name, file->fd.get(), file->status);
 }
 
 }  // namespace

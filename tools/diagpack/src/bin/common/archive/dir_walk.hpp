@@ -4,12 +4,13 @@
 // directory itself. Taking an item off the stack either lists it (a
 // directory, or a link to one: its children are pushed in listing order,
 // then its own entry is written) or stores it (anything else, with links
-// followed: opened first without waiting, then described by the status of
-// the open file, so a FIFO never blocks the walk). So the top directory's entry
-// comes first, each directory's entry comes before its contents, the contents
-// of one directory appear in the reverse of the listing order, and
-// subdirectories are walked depth first. Nothing is sorted, and no entry is
-// ever stored as a link.
+// followed). A FIFO or a device is stored from its status and never opened;
+// a regular file is opened without waiting and described by the status of
+// the open file, so nothing in the directory can block the walk. So the top
+// directory's entry comes first, each directory's entry comes before its
+// contents, the contents of one directory appear in the reverse of the
+// listing order, and subdirectories are walked depth first. Nothing is
+// sorted, and no entry is ever stored as a link.
 #pragma once
 
 #include <string>

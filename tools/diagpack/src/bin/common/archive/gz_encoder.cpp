@@ -57,8 +57,8 @@
 #include "archive/deflate_engine.hpp"
 #include "archive/parallel_deflate.hpp"
 #include "archive/serial_deflate.hpp"
-#include "sys/cpu_count.hpp"  // usable_cpu_count
-#include "sys/fd_io.hpp"      // write_all
+#include "sys/files.hpp"  // write_all
+#include "sys/host.hpp"   // usable_cpu_count
 
 namespace diagpack {
 

@@ -41,7 +41,7 @@
 #include <vector>
 
 #include "archive/deflate_block.hpp"
-#include "sys/fd_io.hpp"  // write_all
+#include "sys/files.hpp"  // write_all
 
 namespace diagpack {
 

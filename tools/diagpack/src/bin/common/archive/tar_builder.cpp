@@ -31,10 +31,10 @@
 #include <array>
 #include <string>
 
+#include "archive/sparse_map.hpp"  // find_sparse_map
 #include "archive/tar_header.hpp"
-#include "base/utf8.hpp"       // utf8_lossy
-#include "sys/fd_io.hpp"       // read_at
-#include "sys/sparse_map.hpp"  // find_sparse_map
+#include "base/utf8.hpp"  // utf8_lossy
+#include "sys/files.hpp"  // read_at
 
 namespace diagpack {
 

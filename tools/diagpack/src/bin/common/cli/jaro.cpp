@@ -81,17 +81,6 @@ JaroCounts jaro_counts(std::string_view a_bytes, std::string_view b_bytes) {
 
 }  // namespace
 
-double jaro_similarity(std::string_view a_bytes, std::string_view b_bytes) {
-  const JaroCounts c = jaro_counts(a_bytes, b_bytes);
-  if (c.a_length == 0 && c.b_length == 0) return 1.0;
-  if (c.matches == 0) return 0.0;
-  const double m = static_cast<double>(c.matches);
-  const double t = static_cast<double>(c.out_of_order) / 2.0;
-  return (m / static_cast<double>(c.a_length) +
-          m / static_cast<double>(c.b_length) + (m - t) / m) /
-         3.0;
-}
-
 bool jaro_similarity_above(std::string_view a_bytes, std::string_view b_bytes,
                            unsigned numerator, unsigned denominator) {
   const JaroCounts c = jaro_counts(a_bytes, b_bytes);

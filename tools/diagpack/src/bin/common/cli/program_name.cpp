@@ -1,22 +1,14 @@
 #include "cli/program_name.hpp"
 
-#include "base/utf8.hpp"  // is_valid_utf8
+#include "base/path_ops.hpp"  // file_name
+#include "base/utf8.hpp"      // is_valid_utf8
 
 namespace diagpack {
 
 std::string program_name(std::string_view argv0) {
-  std::string_view last;
-  size_t pos = 0;
-  while (pos <= argv0.size()) {
-    size_t slash = argv0.find('/', pos);
-    if (slash == std::string_view::npos) slash = argv0.size();
-    const std::string_view component = argv0.substr(pos, slash - pos);
-    if (!component.empty() && component != ".") last = component;
-    pos = slash + 1;
-  }
-  if (last.empty() || last == ".." || !is_valid_utf8(last))
-    return std::string(kCommandName);
-  return std::string(last);
+  auto name = file_name(argv0);
+  if (!name || !is_valid_utf8(*name)) return std::string(kCommandName);
+  return *name;
 }
 
 std::string program_name(const std::vector<std::string>& args) {

@@ -10,10 +10,9 @@ namespace diagpack {
 // Shown where argv[0] gives no usable name.
 inline constexpr std::string_view kCommandName = "diagpack";
 
-// The final component of |argv0| read as a path, with empty and "."
-// components ignored (so "/usr/bin/x/" and "x/." both give "x"). Returns
-// kCommandName when no component is left, when the last one is "..", or
-// when it is not valid UTF-8.
+// The file_name of |argv0| (so "/usr/bin/x/" and "x/." both give "x").
+// Returns kCommandName where there is none (an empty argv0, "/", "." alone,
+// a last component "..") or when it is not valid UTF-8.
 std::string program_name(std::string_view argv0);
 
 // program_name of args[0], or kCommandName when |args| is empty.

@@ -14,6 +14,9 @@ namespace diagpack {
 inline constexpr std::string_view kJsonEofValueText =
     "EOF while parsing a value";
 
+// An ASCII digit, the only digits JSON knows.
+inline bool is_json_digit(char c) { return c >= '0' && c <= '9'; }
+
 struct JsonCursor {
   explicit JsonCursor(std::string_view whole) : text(whole) {}
 

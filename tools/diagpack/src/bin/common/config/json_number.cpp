@@ -20,15 +20,13 @@ namespace {
 constexpr std::string_view kInvalidNumber = "invalid number";
 constexpr std::string_view kNumberOutOfRange = "number out of range";
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // Reads one or more digits, as a sign, point or exponent mark requires.
 bool read_digits(JsonCursor& cursor) {
   if (cursor.at_end()) return cursor.fail_at_end(kJsonEofValueText);
-  if (!is_digit(cursor.current())) {
+  if (!is_json_digit(cursor.current())) {
     return cursor.fail_past_current(kInvalidNumber);
   }
-  while (!cursor.at_end() && is_digit(cursor.current())) ++cursor.pos;
+  while (!cursor.at_end() && is_json_digit(cursor.current())) ++cursor.pos;
   return true;
 }
 
@@ -38,7 +36,7 @@ bool scan_number(JsonCursor& cursor) {
   if (cursor.at_end()) return cursor.fail_at_end(kJsonEofValueText);
   if (cursor.current() == '0') {
     ++cursor.pos;
-    if (!cursor.at_end() && is_digit(cursor.current())) {
+    if (!cursor.at_end() && is_json_digit(cursor.current())) {
       return cursor.fail_past_current(kInvalidNumber);
     }
   } else if (!read_digits(cursor)) {
@@ -70,7 +68,7 @@ bool magnitude_at_least_one(std::string_view token) {
   int64_t place = 0;
   bool significant = false;
   size_t int_digits = 0;
-  for (; i < token.size() && is_digit(token[i]); ++i) ++int_digits;
+  for (; i < token.size() && is_json_digit(token[i]); ++i) ++int_digits;
   if (token[i - int_digits] != '0') {
     place = static_cast<int64_t>(std::min<size_t>(int_digits, kCap));
     significant = true;
@@ -78,7 +76,7 @@ bool magnitude_at_least_one(std::string_view token) {
   if (i < token.size() && token[i] == '.') {
     ++i;
     int64_t zeros = 0;
-    for (; i < token.size() && is_digit(token[i]); ++i) {
+    for (; i < token.size() && is_json_digit(token[i]); ++i) {
       if (significant) continue;
       if (token[i] == '0') {
         if (zeros < kCap) ++zeros;

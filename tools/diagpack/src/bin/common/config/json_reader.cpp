@@ -44,8 +44,6 @@ Error json_error(const JsonCursor& cursor) {
       std::move(display));
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 class Reader {
  public:
   explicit Reader(std::string_view text) : cursor_(text) {}
@@ -94,7 +92,7 @@ class Reader {
       case 'n':
         return read_literal("null", JsonValue(), out);
       default:
-        if (c == '-' || is_digit(c)) return read_json_number(cursor_, out);
+        if (c == '-' || is_json_digit(c)) return read_json_number(cursor_, out);
         return cursor_.fail_past_current(kExpectedValue);
     }
   }

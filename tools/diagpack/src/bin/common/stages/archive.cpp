@@ -15,8 +15,8 @@
 // where the tar stream passes to the encoder: every kInterruptCheckBytes
 // the sink asks the InterruptWatch, and once a signal is pending it refuses
 // every write, which ends the walk at once. The step then removes the
-// archive it created, prints nothing, and leaves the rest (the output
-// directory, the signal) to the run.
+// archive it created and leaves the rest (the output directory, the
+// signal) to the run.
 #include "stages/archive.hpp"
 
 #include <fcntl.h>  // O_* flags
@@ -26,9 +26,8 @@
 #include "archive/dir_walk.hpp"
 #include "archive/gz_encoder.hpp"
 #include "archive/tar_builder.hpp"
-#include "sys/interrupt_watch.hpp"
-#include "sys/remove_tree.hpp"  // remove_dir_all, remove_file
-#include "sys/unique_fd.hpp"
+#include "sys/files.hpp"    // open_fd, remove_file
+#include "sys/signals.hpp"  // InterruptWatch
 
 namespace diagpack {
 
@@ -38,12 +37,6 @@ constexpr std::string_view kArchiveSuffix = ".tar.gz";
 constexpr int kCompressionLevel = 6;
 constexpr unsigned kArchiveMode = 0600;
 
-constexpr std::string_view kArchivedText = "Logs and config can be found at ";
-constexpr std::string_view kArchiveFailedText =
-    "Failed to archive output directory, ";
-constexpr std::string_view kArchiveFailedSkipText = ", skipping. ";
-constexpr std::string_view kCleanupFailedText =
-    "Failed to clean up directory, ";
 // Never shown: the run ends by the signal instead.
 constexpr std::string_view kInterruptedText = "archive interrupted";
 // How many bytes of tar stream pass between two looks at the watch: a
@@ -101,46 +94,25 @@ Status write_archive(UniqueFd file, const std::string& out_dir,
   return closed;
 }
 
-void report_archive_failure(const Console& console, const std::string& out_dir,
-                            const Error& error) {
-  std::string line(kArchiveFailedText);
-  line += out_dir;
-  line += kArchiveFailedSkipText;
-  line += error.text();
-  console.err_line(line);
-}
-
 }  // namespace
 
-ArchiveOutcome archive_output_directory(const std::string& out_dir,
-                                        const ComponentInfo& info,
-                                        const Console& console,
-                                        const InterruptWatch& watch) {
-  const std::string archive_path = out_dir + std::string(kArchiveSuffix);
+std::string archive_path(const std::string& out_dir) {
+  return out_dir + std::string(kArchiveSuffix);
+}
 
-  auto file = create_archive_file(archive_path);
-  if (!file) {
-    report_archive_failure(console, out_dir, file.error());
-    return ArchiveOutcome::Finished;
-  }
-
-  Status written = write_archive(std::move(*file), out_dir, info, watch);
+Status archive_output_directory(const RunContext& run) {
+  const std::string path = archive_path(run.out_dir);
+  auto file = create_archive_file(path);
+  if (!file) return file.take_error();
+  Status written =
+      write_archive(std::move(*file), run.out_dir, run.info, run.interrupts);
   // A signal that came while the archive was written (even one that let
   // it complete) stops the step before it claims an archive.
-  if (watch.pending()) {
-    (void)remove_file(archive_path);  // nothing more to do if this fails
-    return ArchiveOutcome::Interrupted;
+  if (run.interrupts.pending()) {
+    (void)remove_file(path);  // nothing more to do if this fails
+    return Error::fixed(ErrorKind::Interrupted, std::string(kInterruptedText));
   }
-  if (!written) {
-    report_archive_failure(console, out_dir, written.error());
-    return ArchiveOutcome::Finished;
-  }
-
-  console.out_line(std::string(kArchivedText) + archive_path);
-
-  if (!remove_dir_all(out_dir))
-    console.err_line(std::string(kCleanupFailedText) + out_dir);
-  return ArchiveOutcome::Finished;
+  return written;
 }
 
 }  // namespace diagpack

@@ -1,27 +1,27 @@
-// The archive step: packs the output directory into <out dir>.tar.gz,
-// prints where it is and removes the directory. Prints its own lines.
+// The archive step: packs the output directory into <out dir>.tar.gz beside
+// it. The driver prints where the archive is and then removes the output
+// directory; when the step fails, the directory stays for another try.
 #pragma once
 
 #include <string>
 
-#include "stages/component.hpp"
-#include "sys/console.hpp"
-#include "sys/interrupt_watch.hpp"
+#include "base/result.hpp"
+#include "stages/run_context.hpp"
 
 namespace diagpack {
 
-enum class ArchiveOutcome {
-  Finished,     // archived (or reported why not), lines printed
-  Interrupted,  // a stop signal is pending: nothing printed, the archive
-                // this step created removed, the output directory left
-};
+// "<out_dir>.tar.gz": the output directory's path text with the suffix
+// appended as text, not joined as a path component.
+std::string archive_path(const std::string& out_dir);
 
-// The step. Its lines and failures are its own; it looks at |watch| while
-// it writes and stops early when a stop signal is pending (the signal is
-// left in the watch for the caller to take).
-ArchiveOutcome archive_output_directory(const std::string& out_dir,
-                                        const ComponentInfo& info,
-                                        const Console& console,
-                                        const InterruptWatch& watch);
+// Writes the archive of the output directory (top entry "<output dir
+// name>/") to archive_path. Whatever stood at that path and is not a
+// directory is removed first; the archive is created afresh with mode 0600.
+// Returns the error of creating the file (EISDIR for a directory there),
+// the walk's first error, or the first error of ending the archive,
+// finishing the stream or closing the file. It looks at run.interrupts
+// while it writes: when a stop signal is pending it stops, removes the
+// archive it created and returns an error of kind Interrupted.
+Status archive_output_directory(const RunContext& run);
 
 }  // namespace diagpack

@@ -1,44 +1,17 @@
-// The log file collection stage: read the log location from the installed
-// configuration file, list its directory, copy the matches.
-
 #include "stages/log_files.hpp"
 
-#include <fcntl.h>     // open flags
-#include <sys/stat.h>  // S_IS*
+#include <sys/stat.h>  // S_ISDIR
 
 #include "base/path_ops.hpp"
-#include "base/utf8.hpp"  // utf8_lossy
-#include "config/json_reader.hpp"
-#include "stages/stages.hpp"
+#include "base/utf8.hpp"           // utf8_lossy
+#include "config/config_file.hpp"  // read_log_location
 #include "sys/copy_file.hpp"
-#include "sys/dir_stream.hpp"
-#include "sys/fd_io.hpp"        // read_text_to_end
-#include "sys/file_status.hpp"  // status_of_fd, status_following_links
-#include "sys/unique_fd.hpp"
+#include "sys/directories.hpp"  // open_dir
+#include "sys/files.hpp"        // status_following_links
 
 namespace diagpack {
 
 namespace {
-
-// The configuration file as text, read whole into a buffer pre-sized from
-// its length. It is opened non-blocking and judged by the status of the
-// open file, so that neither a FIFO nor a device (a link to /dev/zero would
-// never end) is read: anything but a regular file or a directory gets the
-// copy's not-a-regular-file text. A directory is read as a file is, which
-// fails with EISDIR.
-Result<std::string> read_config_text(const std::string& path) {
-  auto fd = open_fd(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-  if (!fd) return fd.take_error();
-  auto st = status_of_fd(fd->get());
-  if (!st) return st.take_error();
-  if (!S_ISREG(st->st_mode) && !S_ISDIR(st->st_mode)) {
-    return Error::fixed(ErrorKind::InvalidInput,
-                        std::string(kNotRegularFileText));
-  }
-  const size_t size_hint =
-      st->st_size > 0 ? static_cast<size_t>(st->st_size) : 0;
-  return read_text_to_end(fd->get(), size_hint);
-}
 
 bool is_directory(const std::string& path) {
   auto st = status_following_links(path);
@@ -46,19 +19,6 @@ bool is_directory(const std::string& path) {
 }
 
 }  // namespace
-
-Result<std::string> read_log_location(const std::string& config_path) {
-  auto text = read_config_text(config_path);
-  if (!text) return text.take_error();
-  auto doc = parse_json(*text);
-  if (!doc) return doc.take_error();
-  const JsonValue& location = doc->member("logging").member("log_file");
-  if (!location.is_string()) {
-    return Error::fixed(ErrorKind::InvalidInput,
-                        std::string(kNoLogLocationText));
-  }
-  return location.as_string();
-}
 
 Result<std::vector<std::string>> find_log_files(const std::string& log_dir,
                                                 std::string_view log_name) {
@@ -80,9 +40,8 @@ Result<std::vector<std::string>> find_log_files(const std::string& log_dir,
   return found;
 }
 
-Status collect_log_files(const std::string& out_dir,
-                         const ComponentInfo& info) {
-  auto location = read_log_location(config_path(info));
+Status collect_log_files(const RunContext& run) {
+  auto location = read_log_location(config_path(run.info));
   if (!location) return location.take_error();
   auto log_dir = parent_path(*location);
   if (!log_dir)
@@ -96,7 +55,7 @@ Status collect_log_files(const std::string& out_dir,
   if (!logs) return logs.take_error();
   for (const std::string& path : *logs) {
     auto copied =
-        copy_file(path, join_path(out_dir, file_name(path).value_or("")));
+        copy_file(path, join_path(run.out_dir, file_name(path).value_or("")));
     if (!copied) return copied.take_error();
   }
   return {};

@@ -9,24 +9,22 @@
 #include <vector>
 
 #include "base/result.hpp"
+#include "stages/run_context.hpp"
 
 namespace diagpack {
 
-inline constexpr std::string_view kNoLogLocationText =
-    "Failed to read log location from config";
 inline constexpr std::string_view kNoLogDirectoryText =
     "Failed to read log file directory from config";
 inline constexpr std::string_view kNoLogNameText =
     "Failed to read log file name from config";
 
-// The string at "logging" / "log_file" of the JSON configuration file at
-// |config_path|. Returns the OS error of opening or reading the file (EISDIR
-// for a directory), kNotRegularFileText (InvalidInput) for a FIFO, a device
-// or anything else that is not a regular file, kStreamNotUtf8Text
-// (InvalidData) for text that is not UTF-8, the JSON
-// reader's error, or kNoLogLocationText (InvalidInput) when that member is
-// missing or not a string.
-Result<std::string> read_log_location(const std::string& config_path);
+// Reads the log location from the installed configuration file (never the
+// copy), lists its directory and copies every match into the output
+// directory in listing order. Returns read_log_location's error,
+// kNoLogDirectoryText or kNoLogNameText (InvalidInput) when the location
+// has no directory or no final name, find_log_files' error, or the first
+// copy_file error (earlier copies stay, later matches are skipped).
+Status collect_log_files(const RunContext& run);
 
 // The paths (join_path of |log_dir| and the entry name) of the entries of
 // |log_dir| that are not directories (links followed; an entry whose status

@@ -1,12 +1,11 @@
 #include "stages/os_report.hpp"
 
-#include "base/path_ops.hpp"       // join_path
-#include "base/utf8.hpp"           // is_valid_utf8, latin1_to_utf8
-#include "stages/stages.hpp"       // collect_os_info
-#include "sys/fd_io.hpp"           // read_some, read_text_to_end, write_file
-#include "sys/file_status.hpp"     // status_of_fd
-#include "sys/kernel_release.hpp"  // kernel_release_field
-#include "sys/unique_fd.hpp"       // open_for_reading
+#include <sys/stat.h>  // S_IS*
+
+#include "base/path_ops.hpp"  // join_path
+#include "base/utf8.hpp"      // is_valid_utf8, latin1_to_utf8
+#include "sys/files.hpp"  // open_for_reading, read_some, read_text_to_end, write_file
+#include "sys/host.hpp"  // kernel_release_field
 
 namespace diagpack {
 
@@ -31,13 +30,11 @@ std::optional<std::string> match_line(std::string_view line,
 // opened; a FIFO opens without waiting and reads as empty, a directory
 // fails at its first read.
 std::optional<UniqueFd> open_release_file(const std::string& path) {
-  auto fd = open_for_reading(path);
-  if (!fd) return std::nullopt;
-  auto st = status_of_fd(fd->get());
-  if (!st || S_ISCHR(st->st_mode) || S_ISBLK(st->st_mode) ||
-      S_ISSOCK(st->st_mode))
-    return std::nullopt;
-  return std::move(*fd);
+  auto file = open_for_reading(path);
+  if (!file) return std::nullopt;
+  const mode_t mode = file->status.st_mode;
+  if (S_ISCHR(mode) || S_ISBLK(mode) || S_ISSOCK(mode)) return std::nullopt;
+  return std::move(file->fd);
 }
 
 }  // namespace
@@ -120,8 +117,8 @@ Status write_os_report(const std::string& out_dir, const ReleaseFiles& files) {
   return write_file(join_path(out_dir, kReportName), *text);
 }
 
-Status collect_os_info(const std::string& out_dir, const ComponentInfo&) {
-  return write_os_report(out_dir, ReleaseFiles{});
+Status collect_os_info(const RunContext& run) {
+  return write_os_report(run.out_dir, ReleaseFiles{});
 }
 
 }  // namespace diagpack

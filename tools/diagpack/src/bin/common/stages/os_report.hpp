@@ -10,6 +10,7 @@
 #include <utility>  // std::move
 
 #include "base/result.hpp"
+#include "stages/run_context.hpp"
 
 namespace diagpack {
 
@@ -74,5 +75,9 @@ Result<std::string> os_report_text(const ReleaseFiles& files);
 // Writes os_report_text to <out_dir>/osInfo.txt in one go; nothing is
 // written when the text cannot be made. Returns that error or the write's.
 Status write_os_report(const std::string& out_dir, const ReleaseFiles& files);
+
+// The stage: write_os_report from the host's release files. The report is
+// the same for every component.
+Status collect_os_info(const RunContext& run);
 
 }  // namespace diagpack

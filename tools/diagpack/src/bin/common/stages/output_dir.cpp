@@ -3,8 +3,8 @@
 #include "base/error.hpp"
 #include "base/path_ops.hpp"
 #include "base/utf8.hpp"
-#include "sys/file_status.hpp"     // status_following_links
-#include "sys/make_directory.hpp"  // make_directory
+#include "sys/directories.hpp"  // make_directory
+#include "sys/files.hpp"        // status_following_links
 
 namespace diagpack {
 

@@ -3,9 +3,8 @@
 #include "base/path_ops.hpp"      // join_path
 #include "base/utf8.hpp"          // find_utf8_fault, utf8_fault_text
 #include "stages/os_report.hpp"   // SystemSnapshot
-#include "stages/stages.hpp"      // collect_package_info
 #include "sys/child_process.hpp"  // run_child, exited_zero
-#include "sys/fd_io.hpp"          // write_file
+#include "sys/files.hpp"          // write_file
 
 namespace diagpack {
 
@@ -30,8 +29,9 @@ std::string package_report_path(const std::string& out_dir,
 
 Status write_package_report(const std::string& report_path,
                             const PackageQuery& query,
-                            std::string_view package_name, int wake_fd) {
-  auto result = run_child(query.argv, wake_fd);
+                            std::string_view package_name,
+                            const Environment& env, int wake_fd) {
+  auto result = run_child(query.argv, env, wake_fd);
   if (!result) return result.take_error();
   if (query.check_status && !exited_zero(result->wait_status))
     return Error::fixed(ErrorKind::Other, std::string(kDpkgQueryFailedText) +
@@ -41,13 +41,12 @@ Status write_package_report(const std::string& report_path,
   return write_file(report_path, result->out);
 }
 
-Status collect_package_info(const std::string& out_dir,
-                            const ComponentInfo& info, int wake_fd) {
-  const std::string report_path = package_report_path(out_dir, info);
+Status collect_package_info(const RunContext& run) {
+  const std::string report_path = package_report_path(run.out_dir, run.info);
   const std::string os_version = SystemSnapshot().long_os_version();
   return write_package_report(
-      report_path, choose_package_query(os_version, info.package_name),
-      info.package_name, wake_fd);
+      report_path, choose_package_query(os_version, run.info.package_name),
+      run.info.package_name, run.env, run.interrupts.fd());
 }
 
 }  // namespace diagpack

@@ -8,8 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/environment.hpp"
 #include "base/result.hpp"
 #include "stages/component.hpp"
+#include "stages/run_context.hpp"
 
 namespace diagpack {
 
@@ -33,7 +35,8 @@ PackageQuery choose_package_query(std::string_view long_os_version,
 std::string package_report_path(const std::string& out_dir,
                                 const ComponentInfo& info);
 
-// Runs |query| and writes its standard output to |report_path| in one go.
+// Runs |query| (found through the PATH of |env|, which is also its
+// environment) and writes its standard output to |report_path| in one go.
 // Errors, with nothing written: the OS error of starting or waiting for the
 // program; kDpkgQueryFailedText + |package_name| for a checked query that did
 // not exit with 0; the utf8_fault_text of standard output that is not UTF-8.
@@ -42,6 +45,12 @@ std::string package_report_path(const std::string& out_dir,
 // the program runs, it is stopped and the error is of kind Interrupted.
 Status write_package_report(const std::string& report_path,
                             const PackageQuery& query,
-                            std::string_view package_name, int wake_fd = -1);
+                            std::string_view package_name,
+                            const Environment& env, int wake_fd = -1);
+
+// The stage: the query chosen from a SystemSnapshot of its own, its answer
+// written to package_report_path. Stops early (kind Interrupted) when a stop
+// signal arrives while the package manager runs.
+Status collect_package_info(const RunContext& run);
 
 }  // namespace diagpack

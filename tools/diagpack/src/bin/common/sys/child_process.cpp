@@ -4,15 +4,16 @@
 #include <fcntl.h>     // O_RDONLY, O_CLOEXEC, F_DUPFD_CLOEXEC
 #include <poll.h>      // poll
 #include <signal.h>    // kill, sigset_t
-#include <spawn.h>     // posix_spawnp and its attributes and file actions
+#include <spawn.h>     // posix_spawn and its attributes and file actions
+#include <sys/stat.h>  // S_ISREG
 #include <sys/wait.h>  // waitpid, WIFEXITED
 #include <time.h>      // nanosleep
-#include <unistd.h>    // pipe2, environ
+#include <unistd.h>    // pipe2, faccessat
 
 #include <optional>
 #include <utility>  // std::exchange
 
-#include "sys/fd_io.hpp"  // read_some
+#include "sys/files.hpp"  // read_some, status_following_links
 
 namespace diagpack {
 
@@ -162,7 +163,36 @@ bool exited_zero(int wait_status) {
   return WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0;
 }
 
-Result<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv) {
+Result<std::string> find_program(std::string_view name,
+                                 const Environment& env) {
+  if (name.find('/') != std::string_view::npos) return std::string(name);
+  std::string_view path = env.get("PATH").value_or("");
+  if (path.find_first_not_of(':') == std::string_view::npos)
+    path = kDefaultSearchPath;
+  bool found_unusable = false;
+  while (!path.empty()) {
+    const size_t colon = path.find(':');
+    const std::string_view dir = path.substr(0, colon);
+    path.remove_prefix(colon == std::string_view::npos ? path.size()
+                                                       : colon + 1);
+    if (dir.empty()) continue;
+    std::string candidate(dir);
+    if (candidate.back() != '/') candidate += '/';
+    candidate += name;
+    auto st = status_following_links(candidate);
+    if (!st) continue;  // absent here, or a dir element that is no directory
+    if (S_ISREG(st->st_mode) &&
+        ::faccessat(AT_FDCWD, candidate.c_str(), X_OK, AT_EACCESS) == 0)
+      return candidate;
+    found_unusable = true;
+  }
+  return Error::os(found_unusable ? EACCES : ENOENT);
+}
+
+Result<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
+                                         const Environment& env) {
+  auto program = find_program(argv.at(0), env);
+  if (!program) return program.take_error();
   auto dev_null = open_fd("/dev/null", O_RDONLY);
   if (!dev_null) return dev_null.take_error();
   if (auto st = lift_above_stdio(*dev_null); !st) return st.take_error();
@@ -179,10 +209,14 @@ Result<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv) {
   for (const std::string& a : argv)
     args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  // posix_spawnp reports a failed exec (ENOENT, EACCES, ...) as its result.
+  std::vector<char*> vars;
+  for (const std::string& v : env.vars)
+    vars.push_back(const_cast<char*>(v.c_str()));
+  vars.push_back(nullptr);
+  // posix_spawn reports a failed exec (ENOENT, EACCES, ...) as its result.
   pid_t pid = -1;
-  if (int rc = ::posix_spawnp(&pid, args[0], setup.actions(), setup.attr(),
-                              args.data(), environ))
+  if (int rc = ::posix_spawn(&pid, program->c_str(), setup.actions(),
+                             setup.attr(), args.data(), vars.data()))
     return Error::os(rc);
   // Our copies of the write ends close on return: each pipe then reaches end
   // of file when the child (and whatever it started) closes its end.
@@ -271,8 +305,8 @@ Result<ChildOutput> ChildProcess::finish(int wake_fd) {
 }
 
 Result<ChildOutput> run_child(const std::vector<std::string>& argv,
-                              int wake_fd) {
-  auto child = ChildProcess::start(argv);
+                              const Environment& env, int wake_fd) {
+  auto child = ChildProcess::start(argv, env);
   if (!child) return child.take_error();
   return child->finish(wake_fd);
 }

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/environment.hpp"
 #include "base/result.hpp"
 #include "sys/unique_fd.hpp"
 
@@ -30,22 +31,37 @@ inline constexpr std::string_view kChildStoppedText =
 // True when |wait_status| is a normal exit with code 0.
 bool exited_zero(int wait_status);
 
+// What the C library searches when PATH is unset.
+inline constexpr std::string_view kDefaultSearchPath = "/bin:/usr/bin";
+
+// The file that executing |name| with the environment |env| would run:
+// |name| itself when it holds a "/", else the first "<dir>/<name>" that is
+// an executable regular file, for the elements <dir> of env's PATH in
+// order. An empty element never means the working directory (a program
+// planted there must not run as root): it is skipped, and a PATH with no
+// element left, or no PATH at all, is kDefaultSearchPath. Returns ENOENT
+// when nothing is found, EACCES when a candidate exists but cannot be
+// executed (as execvp tells them apart).
+Result<std::string> find_program(std::string_view name, const Environment& env);
+
 // Owns one started child and the parent's ends of its two output pipes.
 // Move-only. A child that has not been waited for when its owner goes away
 // is killed (SIGKILL, with its whole process group) and reaped: it never
 // outlives its owner, nor is it left a zombie.
 class ChildProcess {
  public:
-  // Starts argv[0], searched for in the PATH of this process's environment,
-  // with |argv| as its arguments, the environment and working directory
-  // inherited, stdin on /dev/null (read-only), stdout and stderr on pipes,
+  // Starts argv[0], found with find_program in the PATH of |env|, with
+  // |argv| as its arguments, |env|'s variables as its environment, the
+  // working directory inherited, stdin on /dev/null (read-only), stdout and
+  // stderr on pipes,
   // as the leader of a new process group (so that it and whatever it starts
   // can be stopped together, and a terminal's Ctrl-C reaches this process
   // alone, which then stops the child itself).
   // |argv| must not be empty. Returns the child or the OS error of the pipe,
-  // the open of /dev/null or the spawn (a program not found on PATH gives
-  // ENOENT).
-  static Result<ChildProcess> start(const std::vector<std::string>& argv);
+  // the open of /dev/null, the search (ENOENT for a program not found) or
+  // the spawn.
+  static Result<ChildProcess> start(const std::vector<std::string>& argv,
+                                    const Environment& env);
 
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess& operator=(ChildProcess&& other) noexcept;
@@ -81,6 +97,6 @@ class ChildProcess {
 
 // start() then finish(wake_fd).
 Result<ChildOutput> run_child(const std::vector<std::string>& argv,
-                              int wake_fd = -1);
+                              const Environment& env, int wake_fd = -1);
 
 }  // namespace diagpack

@@ -1,12 +1,11 @@
 #include "sys/console.hpp"
 
 #include <fcntl.h>   // fcntl, open
-#include <signal.h>  // signal
 #include <unistd.h>  // isatty, close
 
 #include <string>
 
-#include "sys/fd_io.hpp"
+#include "sys/files.hpp"  // write_all
 
 namespace diagpack {
 
@@ -32,7 +31,5 @@ void open_missing_standard_streams() {
     if (got >= 0 && got != fd) ::close(got);
   }
 }
-
-void ignore_broken_pipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 }  // namespace diagpack

@@ -2,8 +2,8 @@
 // in one go, straight to the descriptor, so nothing waits in a buffer.
 // A line that cannot be written (a closed stream, a reader that has gone)
 // is dropped: the run goes on and its files are unaffected. Beside it, what
-// the process needs of its standard streams: whether one is a terminal, all
-// three open, and writes to a vanished reader failing instead of killing.
+// the process needs of its standard streams: whether one is a terminal, and
+// all three open.
 #pragma once
 
 #include <string_view>
@@ -28,9 +28,5 @@ bool is_terminal(int fd);
 // that no file the run opens later takes the place of a standard stream.
 // Best effort: a failure leaves that descriptor closed.
 void open_missing_standard_streams();
-
-// Ignores SIGPIPE, so that writing to a pipe whose reader has gone fails
-// with EPIPE instead of ending the process.
-void ignore_broken_pipes();
 
 }  // namespace diagpack

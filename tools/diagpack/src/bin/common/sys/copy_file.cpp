@@ -31,17 +31,14 @@
 #include <errno.h>
 #include <fcntl.h>         // open flags
 #include <sys/sendfile.h>  // sendfile
-#include <sys/stat.h>      // fstat, fchmod
+#include <sys/stat.h>      // fchmod
 #include <unistd.h>        // copy_file_range, lseek, ftruncate
 
 #include <algorithm>
 #include <optional>
 
 #include "base/path_ops.hpp"  // reject_nul_byte
-#include "sys/data_regions.hpp"
-#include "sys/fd_io.hpp"
-#include "sys/file_status.hpp"
-#include "sys/unique_fd.hpp"
+#include "sys/files.hpp"
 
 namespace diagpack {
 
@@ -218,8 +215,7 @@ Result<uint64_t> copy_file(const std::string& src, const std::string& dst) {
   if (auto st = reject_nul_byte(dst); !st) return st.take_error();
   auto in = open_for_reading(src);
   if (!in) return in.take_error();
-  struct stat src_st;
-  if (::fstat(in->get(), &src_st) != 0) return Error::os(errno);
+  const struct stat& src_st = in->status;
   if (!S_ISREG(src_st.st_mode)) {
     return Error::fixed(ErrorKind::InvalidInput,
                         std::string(kNotRegularFileText));
@@ -228,9 +224,9 @@ Result<uint64_t> copy_file(const std::string& src, const std::string& dst) {
   const mode_t mode = src_st.st_mode & 07777;
   auto out = open_fd(dst, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, mode);
   if (!out) return out.take_error();
-  struct stat dst_st;
-  if (::fstat(out->get(), &dst_st) != 0) return Error::os(errno);
-  const bool dst_regular = S_ISREG(dst_st.st_mode);
+  auto dst_st = status_of_fd(out->get());
+  if (!dst_st) return dst_st.take_error();
+  const bool dst_regular = S_ISREG(dst_st->st_mode);
   if (dst_regular) {
     while (::fchmod(out->get(), mode) != 0) {
       if (errno != EINTR) return Error::os(errno);
@@ -239,12 +235,12 @@ Result<uint64_t> copy_file(const std::string& src, const std::string& dst) {
 
   Result<uint64_t> copied = uint64_t{0};
   if (src_st.st_size == 0) {
-    copied = read_write_copy(in->get(), out->get(), std::nullopt);
+    copied = read_write_copy(in->fd.get(), out->get(), std::nullopt);
   } else if (dst_regular &&
-             has_holes(in->get(), static_cast<uint64_t>(src_st.st_size))) {
-    copied = copy_sparse(in->get(), out->get());
+             has_holes(in->fd.get(), static_cast<uint64_t>(src_st.st_size))) {
+    copied = copy_sparse(in->fd.get(), out->get());
   } else {
-    copied = RegionCopier(in->get(), out->get()).copy(0, std::nullopt);
+    copied = RegionCopier(in->fd.get(), out->get()).copy(0, std::nullopt);
   }
   if (!copied) return copied;
   if (auto st = out->close_checked(); !st) return st.take_error();

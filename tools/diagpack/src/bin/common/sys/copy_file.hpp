@@ -5,17 +5,11 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "base/result.hpp"
+#include "sys/files.hpp"  // kNotRegularFileText
 
 namespace diagpack {
-
-// The error of a source that is a directory, a FIFO or a device. A socket
-// never gets this far: opening it fails with ENXIO ("No such device or
-// address (os error 6)").
-inline constexpr std::string_view kNotRegularFileText =
-    "the source path is neither a regular file nor a symlink to a regular file";
 
 // Copies the regular file at |src| (links followed) to |dst|, which is
 // created or truncated and then given exactly the source's twelve low mode

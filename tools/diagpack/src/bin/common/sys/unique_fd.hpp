@@ -4,8 +4,6 @@
 // just written, whose last data the close may still fail to store).
 #pragma once
 
-#include <string>
-
 #include "base/result.hpp"
 
 namespace diagpack {
@@ -37,18 +35,5 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
-
-// open(2) with O_CLOEXEC added, retried on EINTR. Returns the descriptor or
-// the errno of the open.
-Result<UniqueFd> open_fd(const std::string& path, int flags, unsigned mode = 0);
-
-// Opens |path| for reading without waiting for a writer when it names a
-// FIFO: O_NONBLOCK for the open, cleared again once it is open, so later
-// reads behave as usual (a FIFO without a writer then reads as empty).
-Result<UniqueFd> open_for_reading(const std::string& path);
-
-// openat(2) likewise.
-Result<UniqueFd> open_fd_at(int dir_fd, const std::string& name, int flags,
-                            unsigned mode = 0);
 
 }  // namespace diagpack

@@ -1,8 +1,8 @@
-#include "sys/sparse_map.hpp"
+#include "archive/sparse_map.hpp"
 
 #include <string>
 
-#include "sys/data_regions.hpp"
+#include "sys/files.hpp"  // next_data_region, first_hole
 
 namespace diagpack {
 

@@ -1,7 +1,8 @@
-// InterruptWatch: the signals by which a user or the system asks a run to
-// stop (SIGINT, SIGTERM, SIGHUP), taken as data read from a descriptor
-// instead of as asynchronous events, so that the run can stop its child,
-// remove what it made and only then end by the same signal.
+// Signals. InterruptWatch: the signals by which a user or the system asks a
+// run to stop (SIGINT, SIGTERM, SIGHUP), taken as data read from a
+// descriptor instead of as asynchronous events, so that the run can stop
+// its child, remove what it made and only then end by the same signal.
+// Beside it, the signals a run never wants to die of.
 #pragma once
 
 #include <optional>
@@ -48,5 +49,9 @@ class InterruptWatch {
 // been caught and its parent sees that (status 130 for SIGINT in a shell).
 // Falls back to _exit(128 + signo) should the signal not end it.
 [[noreturn]] void end_by_signal(int signo);
+
+// Ignores SIGPIPE, so that writing to a pipe whose reader has gone fails
+// with EPIPE instead of ending the process.
+void ignore_broken_pipes();
 
 }  // namespace diagpack

@@ -20,7 +20,7 @@
 // when it goes away is delivered as usual on unblocking. The child
 // processes of the run are started with an empty signal mask, so they
 // never inherit the block.
-#include "sys/interrupt_watch.hpp"
+#include "sys/signals.hpp"
 
 #include <errno.h>
 #include <poll.h>
@@ -112,5 +112,7 @@ void end_by_signal(int signo) {
   ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
   ::_exit(128 + signo);
 }
+
+void ignore_broken_pipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 }  // namespace diagpack

@@ -1,4 +1,4 @@
-#include "sys/remove_tree.hpp"
+#include "sys/directories.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,17 +1,19 @@
-// The affinity mask is the honest count: the number of CPUs online says
-// nothing about the ones a cpuset or `taskset` lets this process use. The
-// mask is read into a dynamically sized set, grown while the kernel answers
-// EINVAL (its mask is wider than the set), so hosts with more than the
-// 1024 CPUs of a plain cpu_set_t are counted too.
-#include "sys/cpu_count.hpp"
+#include "sys/host.hpp"
 
 #include <errno.h>
-#include <sched.h>  // sched_getaffinity, CPU_ALLOC, CPU_COUNT_S
+#include <sched.h>        // sched_getaffinity, CPU_ALLOC, CPU_COUNT_S
+#include <sys/utsname.h>  // uname
 
 #include <cstddef>
 #include <memory>
 
 namespace diagpack {
+
+std::optional<std::string> kernel_release_field() {
+  struct utsname names = {};
+  if (::uname(&names) != 0) return std::nullopt;
+  return std::string(names.release, sizeof names.release);
+}
 
 namespace {
 
@@ -24,6 +26,11 @@ constexpr int kLargestSetSize = 1 << 18;
 
 }  // namespace
 
+// The affinity mask is the honest count: the number of CPUs online says
+// nothing about the ones a cpuset or `taskset` lets this process use. The
+// mask is read into a dynamically sized set, grown while the kernel answers
+// EINVAL (its mask is wider than the set), so hosts with more than the
+// 1024 CPUs of a plain cpu_set_t are counted too.
 unsigned usable_cpu_count() {
   for (int cpus = kFirstSetSize; cpus <= kLargestSetSize; cpus *= 2) {
     std::unique_ptr<cpu_set_t, CpuSetFree> set(CPU_ALLOC(cpus));

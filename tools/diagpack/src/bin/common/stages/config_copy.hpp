@@ -1,0 +1,14 @@
+// The configuration file copy stage: the component's installed
+// configuration file, byte for byte, into the output directory.
+#pragma once
+
+#include "base/result.hpp"
+#include "stages/run_context.hpp"
+
+namespace diagpack {
+
+// Copies /opt/quorvane/etc/<config file name> to <out dir>/<config file
+// name> with copy_file. Returns copy_file's error unchanged.
+Status collect_config_files(const RunContext& run);
+
+}  // namespace diagpack

@@ -1,0 +1,145 @@
+#include "sys/files.hpp"
+
+#include <errno.h>
+#include <fcntl.h>   // open flags, fcntl
+#include <unistd.h>  // read, write, pread, lseek, unlink
+
+#include "base/utf8.hpp"  // is_valid_utf8, kStreamNotUtf8Text
+
+namespace diagpack {
+
+Result<UniqueFd> open_fd(const std::string& path, int flags, unsigned mode) {
+  return open_fd_at(AT_FDCWD, path, flags, mode);
+}
+
+Result<UniqueFd> open_fd_at(int dir_fd, const std::string& name, int flags,
+                            unsigned mode) {
+  for (;;) {
+    int fd = ::openat(dir_fd, name.c_str(), flags | O_CLOEXEC, mode);
+    if (fd >= 0) return UniqueFd(fd);
+    if (errno != EINTR) return Error::os(errno);
+  }
+}
+
+Result<OpenFile> open_for_reading(const std::string& path) {
+  auto fd = open_fd(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (!fd) return fd.take_error();
+  auto st = status_of_fd(fd->get());
+  if (!st) return st.take_error();
+  int flags = ::fcntl(fd->get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd->get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+    return Error::os(errno);
+  return OpenFile{std::move(*fd), *st};
+}
+
+Result<struct stat> status_following_links(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return Error::os(errno);
+  return st;
+}
+
+Result<struct stat> status_of_link(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return Error::os(errno);
+  return st;
+}
+
+Result<struct stat> status_of_fd(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return Error::os(errno);
+  return st;
+}
+
+Status write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Error::os(errno);
+    }
+    if (n == 0)
+      return Error::fixed(ErrorKind::Other, std::string(kWriteZeroText));
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return {};
+}
+
+Result<size_t> read_some(int fd, char* buf, size_t size) {
+  for (;;) {
+    ssize_t n = ::read(fd, buf, size);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) return Error::os(errno);
+  }
+}
+
+Result<size_t> read_at(int fd, char* buf, size_t size, uint64_t offset) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n =
+        ::pread(fd, buf + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Error::os(errno);
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+Result<std::string> read_to_end(int fd, size_t size_hint) {
+  std::string out;
+  out.reserve(size_hint);
+  char buf[8192];
+  for (;;) {
+    auto n = read_some(fd, buf, sizeof buf);
+    if (!n) return n.take_error();
+    if (*n == 0) return out;
+    out.append(buf, *n);
+  }
+}
+
+Result<std::string> read_text_to_end(int fd, size_t size_hint) {
+  auto text = read_to_end(fd, size_hint);
+  if (text && !is_valid_utf8(*text))
+    return Error::fixed(ErrorKind::InvalidData,
+                        std::string(kStreamNotUtf8Text));
+  return text;
+}
+
+Status write_file(const std::string& path, std::string_view bytes) {
+  auto fd = open_fd(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
+  if (!fd) return fd.take_error();
+  if (auto st = write_all(fd->get(), bytes); !st) return st;
+  return fd->close_checked();
+}
+
+std::optional<uint64_t> first_hole(int fd) {
+  const off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+  if (hole < 0) return std::nullopt;
+  return static_cast<uint64_t>(hole);
+}
+
+Result<DataRegionStep> next_data_region(int fd, uint64_t offset) {
+  using Kind = DataRegionStep::Kind;
+  const off_t data = ::lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+  if (data < 0) {
+    if (errno == ENXIO) return DataRegionStep{Kind::NoMoreData, 0, 0};
+    return Error::os(errno);
+  }
+  const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+  if (hole < 0) {
+    if (errno == ENXIO)
+      return DataRegionStep{Kind::HoleVanished, static_cast<uint64_t>(data), 0};
+    return Error::os(errno);
+  }
+  return DataRegionStep{Kind::Region, static_cast<uint64_t>(data),
+                        static_cast<uint64_t>(hole)};
+}
+
+Status remove_file(const std::string& path) {
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+  return Error::os(errno);
+}
+
+}  // namespace diagpack
