@@ -25,4 +25,8 @@ Error Error::fixed(ErrorKind kind, std::string text) {
   return e;
 }
 
+Error Error::interrupted() {
+  return fixed(ErrorKind::Interrupted, "stopped by a signal");
+}
+
 }  // namespace diagpack

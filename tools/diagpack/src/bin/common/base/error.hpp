@@ -29,6 +29,9 @@ class Error {
   static Error os(int code);
   // An error raised by the system itself, with a fixed text.
   static Error fixed(ErrorKind kind, std::string text);
+  // Work cut short because a stop signal is pending (kind Interrupted).
+  // Never shown: the run ends by the signal instead.
+  static Error interrupted();
 
   ErrorKind kind() const { return kind_; }
   // The errno value of an Os error, 0 for every other kind.

@@ -37,8 +37,6 @@ constexpr std::string_view kArchiveSuffix = ".tar.gz";
 constexpr int kCompressionLevel = 6;
 constexpr unsigned kArchiveMode = 0600;
 
-// Never shown: the run ends by the signal instead.
-constexpr std::string_view kInterruptedText = "archive interrupted";
 // How many bytes of tar stream pass between two looks at the watch: a
 // poll(2) each, costing next to nothing beside compressing this much.
 constexpr size_t kInterruptCheckBytes = 256 * 1024;
@@ -55,9 +53,7 @@ class InterruptibleSink : public ByteSink {
       unchecked_ = 0;
       stopped_ = watch_.pending();
     }
-    if (stopped_)
-      return Error::fixed(ErrorKind::Interrupted,
-                          std::string(kInterruptedText));
+    if (stopped_) return Error::interrupted();
     return next_.write(bytes);
   }
 
@@ -110,7 +106,7 @@ Status archive_output_directory(const RunContext& run) {
   // it complete) stops the step before it claims an archive.
   if (run.interrupts.pending()) {
     (void)remove_file(path);  // nothing more to do if this fails
-    return Error::fixed(ErrorKind::Interrupted, std::string(kInterruptedText));
+    return Error::interrupted();
   }
   return written;
 }

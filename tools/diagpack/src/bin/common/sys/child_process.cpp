@@ -126,10 +126,6 @@ Result<std::optional<int>> wait_unless_woken(pid_t pid, int wake_fd) {
   }
 }
 
-Error stopped_error() {
-  return Error::fixed(ErrorKind::Interrupted, std::string(kChildStoppedText));
-}
-
 // Waits up to |ms| milliseconds for |pid| to end, without reaping it, so
 // that its pid (and its process group's id) stays reserved until then.
 // Returns whether it has ended.
@@ -279,7 +275,7 @@ Result<ChildOutput> ChildProcess::finish(int wake_fd) {
     }
     if (wake_fd >= 0 && polled[count - 1].revents != 0) {
       stop();
-      return stopped_error();
+      return Error::interrupted();
     }
     for (nfds_t k = 0; k < count; ++k) {
       if (polled[k].revents == 0 || polled[k].fd == wake_fd) continue;
@@ -295,7 +291,7 @@ Result<ChildOutput> ChildProcess::finish(int wake_fd) {
   auto status = wait_unless_woken(pid_, wake_fd);
   if (status && !*status) {
     stop();
-    return stopped_error();
+    return Error::interrupted();
   }
   // Whatever waitpid answered, the pid is no longer ours to kill or wait for.
   pid_ = -1;

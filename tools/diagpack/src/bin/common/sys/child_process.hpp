@@ -24,10 +24,6 @@ struct ChildOutput {
   std::string out;
 };
 
-// The error of a wait that a readable wake descriptor cut short.
-inline constexpr std::string_view kChildStoppedText =
-    "the child process was stopped";
-
 // True when |wait_status| is a normal exit with code 0.
 bool exited_zero(int wait_status);
 
@@ -72,7 +68,7 @@ class ChildProcess {
   // Reads both pipes until both reach end of file (standard error is
   // dropped as it arrives), then waits for the child to end; no time limit.
   // When |wake_fd| (if not -1) turns readable first, the child is stopped
-  // (stop()) and the result is kChildStoppedText, kind Interrupted; the
+  // (stop()) and the result is Error::interrupted(); the
   // descriptor is only polled, never read. Otherwise returns the output and
   // wait status, or the OS error of poll, read or waitpid. Call once.
   Result<ChildOutput> finish(int wake_fd = -1);
