@@ -1,5 +1,6 @@
 #include "stages/log_files.hpp"
 
+#include <errno.h>     // EACCES
 #include <sys/stat.h>  // S_ISDIR
 
 #include "base/path_ops.hpp"
@@ -7,7 +8,7 @@
 #include "config/config_file.hpp"  // read_log_location
 #include "sys/copy_file.hpp"
 #include "sys/directories.hpp"  // open_dir
-#include "sys/files.hpp"        // status_following_links
+#include "sys/files.hpp"  // status_following_links, open_entry_for_reading
 
 namespace diagpack {
 
@@ -16,6 +17,24 @@ namespace {
 bool is_directory(const std::string& path) {
   auto st = status_following_links(path);
   return st && S_ISDIR(st->st_mode);
+}
+
+// Opens a matched entry for its copy. The log directory often belongs to
+// the service account, which may plant links there (jce.log.1 ->
+// /etc/shadow, a host key, a PIN file) for a root run to carry into the
+// archive. So a link is followed only when root owns it or when it belongs
+// to the owner of the file it reaches, the rule the kernel applies to links
+// in sticky world-writable directories: whoever made the link could read
+// that file anyway. Otherwise the entry fails as an unreadable one does,
+// with EACCES. The owners are those of the link and of the file actually
+// opened, and the copy reads that same descriptor.
+Result<OpenFile> open_log_file(const std::string& path) {
+  auto entry = open_entry_for_reading(path);
+  if (!entry) return entry.take_error();
+  if (entry->link && entry->link->st_uid != 0 &&
+      entry->link->st_uid != entry->file.status.st_uid)
+    return Error::os(EACCES);
+  return std::move(entry->file);
 }
 
 }  // namespace
@@ -54,8 +73,10 @@ Status collect_log_files(const RunContext& run) {
   auto logs = find_log_files(*log_dir, *log_name);
   if (!logs) return logs.take_error();
   for (const std::string& path : *logs) {
-    auto copied =
-        copy_file(path, join_path(run.out_dir, file_name(path).value_or("")));
+    auto source = open_log_file(path);
+    if (!source) return source.take_error();
+    auto copied = copy_open_file(
+        *source, join_path(run.out_dir, file_name(path).value_or("")));
     if (!copied) return copied.take_error();
   }
   return {};

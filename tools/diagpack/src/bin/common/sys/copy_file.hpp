@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/result.hpp"
-#include "sys/files.hpp"  // kNotRegularFileText
+#include "sys/files.hpp"  // kNotRegularFileText, OpenFile
 
 namespace diagpack {
 
@@ -25,5 +25,10 @@ namespace diagpack {
 //   - the first read or write error, or kWriteZeroText, during the copy
 //     (|dst| then stays as far as it was written).
 Result<uint64_t> copy_file(const std::string& src, const std::string& dst);
+
+// copy_file from a source already open: the file that the caller judged on
+// its descriptor is the one copied, never a file that a path names again.
+// The same errors but those of opening the source.
+Result<uint64_t> copy_open_file(const OpenFile& src, const std::string& dst);
 
 }  // namespace diagpack

@@ -21,8 +21,10 @@ Result<UniqueFd> open_fd_at(int dir_fd, const std::string& name, int flags,
   }
 }
 
-Result<OpenFile> open_for_reading(const std::string& path) {
-  auto fd = open_fd(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+namespace {
+
+Result<OpenFile> open_with(const std::string& path, int extra_flags) {
+  auto fd = open_fd(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | extra_flags);
   if (!fd) return fd.take_error();
   auto st = status_of_fd(fd->get());
   if (!st) return st.take_error();
@@ -30,6 +32,36 @@ Result<OpenFile> open_for_reading(const std::string& path) {
   if (flags < 0 || ::fcntl(fd->get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
     return Error::os(errno);
   return OpenFile{std::move(*fd), *st};
+}
+
+bool same_link(const struct stat& a, const struct stat& b) {
+  return S_ISLNK(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         a.st_uid == b.st_uid && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+}  // namespace
+
+Result<OpenFile> open_for_reading(const std::string& path) {
+  return open_with(path, 0);
+}
+
+// rename(2) sets the change time of what it moves, so a link taken away and
+// put back between the two looks no longer matches the first one.
+Result<OpenedEntry> open_entry_for_reading(const std::string& path) {
+  auto before = status_of_link(path);
+  if (!before) return before.take_error();
+  if (!S_ISLNK(before->st_mode)) {
+    auto file = open_with(path, O_NOFOLLOW);
+    if (!file && file.error().os_code() == ELOOP) return Error::os(EACCES);
+    if (!file) return file.take_error();
+    return OpenedEntry{std::move(*file), std::nullopt};
+  }
+  auto file = open_with(path, 0);
+  if (!file) return file.take_error();
+  auto after = status_of_link(path);
+  if (!after || !same_link(*before, *after)) return Error::os(EACCES);
+  return OpenedEntry{std::move(*file), *before};
 }
 
 Result<struct stat> status_following_links(const std::string& path) {

@@ -47,6 +47,24 @@ struct OpenFile {
 // fcntl error (ENXIO for a socket).
 Result<OpenFile> open_for_reading(const std::string& path);
 
+// What open_entry_for_reading opened, and the status of the symbolic link
+// that led there when the path's last component was one.
+struct OpenedEntry {
+  OpenFile file;
+  std::optional<struct stat> link;
+};
+
+// Opens |path| as open_for_reading does and tells whether its last
+// component is a symbolic link, for callers that judge a link by its owner
+// against the file actually opened. There is no window in which a swap at
+// the path can win: the link's status is taken without following it before
+// the open and again after it, and both must describe the same link (same
+// device, inode and change time, so a link renamed away and back is caught
+// too); a path that was no link is opened with O_NOFOLLOW, so a link put in
+// its place meanwhile fails the open. Returns the lstat, open, fstat or
+// fcntl error, or EACCES when the path changed between the looks.
+Result<OpenedEntry> open_entry_for_reading(const std::string& path);
+
 // --- Status ----------------------------------------------------------------
 
 // The status of what |path| names, links followed. Returns the OS error
