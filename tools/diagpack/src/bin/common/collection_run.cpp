@@ -104,7 +104,7 @@ int create_diagpack(Component component, const Environment& env,
 
 void prepare_process() {
   open_missing_standard_streams();
-  ignore_broken_pipes();
+  ignore_write_signals();
 }
 
 }  // namespace diagpack

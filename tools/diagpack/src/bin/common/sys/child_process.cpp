@@ -35,9 +35,9 @@ class SpawnSetup {
 
   // Puts |stdin_fd|, |stdout_fd| and |stderr_fd| on 0, 1 and 2 of the child
   // and closes every descriptor above them, with an empty signal mask (this
-  // process blocks its stop signals), SIGPIPE back at its default (this
-  // process ignores it) and a process group of its own. Returns 0 or an
-  // errno value.
+  // process blocks its stop signals), SIGPIPE and SIGXFSZ back at their
+  // defaults (this process ignores them) and a process group of its own.
+  // Returns 0 or an errno value.
   int prepare(int stdin_fd, int stdout_fd, int stderr_fd) {
     if (!actions_ok_ || !attr_ok_) return ENOMEM;
     const int moves[3][2] = {{stdin_fd, 0}, {stdout_fd, 1}, {stderr_fd, 2}};
@@ -48,12 +48,14 @@ class SpawnSetup {
     // any descriptor that whoever started us left open.
     if (int rc = ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3))
       return rc;
-    sigset_t none, pipe_only;
+    sigset_t none, ignored_here;
     sigemptyset(&none);
-    sigemptyset(&pipe_only);
-    sigaddset(&pipe_only, SIGPIPE);
+    sigemptyset(&ignored_here);
+    sigaddset(&ignored_here, SIGPIPE);
+    sigaddset(&ignored_here, SIGXFSZ);
     if (int rc = ::posix_spawnattr_setsigmask(&attr_, &none)) return rc;
-    if (int rc = ::posix_spawnattr_setsigdefault(&attr_, &pipe_only)) return rc;
+    if (int rc = ::posix_spawnattr_setsigdefault(&attr_, &ignored_here))
+      return rc;
     if (int rc = ::posix_spawnattr_setpgroup(&attr_, 0)) return rc;
     return ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK |
                                                   POSIX_SPAWN_SETSIGDEF |

@@ -50,8 +50,11 @@ class InterruptWatch {
 // Falls back to _exit(128 + signo) should the signal not end it.
 [[noreturn]] void end_by_signal(int signo);
 
-// Ignores SIGPIPE, so that writing to a pipe whose reader has gone fails
-// with EPIPE instead of ending the process.
-void ignore_broken_pipes();
+// Ignores the signals by which a write would end the process: SIGPIPE, so
+// that writing to a pipe whose reader has gone fails with EPIPE, and
+// SIGXFSZ, so that a write beyond the file size limit (ulimit -f) fails
+// with EFBIG. Either is then the failure of the step that wrote, and the
+// run goes on. Child processes get both back at their defaults.
+void ignore_write_signals();
 
 }  // namespace diagpack
