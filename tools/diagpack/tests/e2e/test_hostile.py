@@ -213,6 +213,18 @@ class PermissiveUmaskTest(harness.SandboxCase):
                 os.unlink(self.box.archive_path())
 
 
+    def test_reports_are_never_group_or_world_writable(self):
+        """The two reports are masked as the output directory is: 0644
+        before the umask."""
+        self.box.fake_package_manager("rpm", stdout="report\n")
+        for umask, mode in ((0o000, 0o644), (0o077, 0o600)):
+            with self.subTest(umask=umask):
+                self.assert_archived(self.box.run(umask=umask))
+                for name in ("osInfo.txt", "jcePackageInfo.txt"):
+                    self.assertEqual(harness.collected_mode(self.box, name), mode, name)
+                os.unlink(self.box.archive_path())
+
+
 class InheritedDescriptorsTest(harness.SandboxCase):
     """The package manager lists its descriptors, and those of the tool that
     waits for it, into its report."""

@@ -85,8 +85,8 @@ class OutputDirectoryTest(harness.SandboxCase):
         self.assertEqual(r.status, 1, r)
         self.assertEqual(r.err, "Failed to create output directory due to conversion issues.\n")
         self.assertEqual(r.out, "")
-        # The directory made before the conversion stays.
-        self.assertTrue(os.path.isdir(os.path.join(odd, b"jce-data")))
+        # Nothing stays behind to stop the next run.
+        self.assertEqual(os.listdir(odd), [])
 
     def test_already_exists_shows_invalid_utf8_as_replacement(self):
         odd = os.path.join(self.box.tmp.encode(), b"\xff")

@@ -140,7 +140,7 @@ Result<std::string> read_text_to_end(int fd, size_t size_hint) {
 }
 
 Status write_file(const std::string& path, std::string_view bytes) {
-  auto fd = open_fd(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
+  auto fd = open_fd(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
   if (!fd) return fd.take_error();
   if (auto st = write_all(fd->get(), bytes); !st) return st;
   return fd->close_checked();

@@ -104,10 +104,11 @@ Result<std::string> read_to_end(int fd, size_t size_hint = 0);
 // bytes are not valid UTF-8, else as read_to_end.
 Result<std::string> read_text_to_end(int fd, size_t size_hint = 0);
 
-// Creates or truncates |path| with mode 0666 (before the umask) and writes
-// |bytes| to it. A symbolic link at |path| is never written through: the
-// open fails with ELOOP. Returns the error of the open, a write or the
-// close.
+// Creates or truncates |path| and writes |bytes| to it. A created file has
+// mode 0644 before the umask: a report that a root run writes is never
+// group- or world-writable, even under umask 000, as the output directory
+// is not. A symbolic link at |path| is never written through: the open
+// fails with ELOOP. Returns the error of the open, a write or the close.
 Status write_file(const std::string& path, std::string_view bytes);
 
 // --- Holes -----------------------------------------------------------------
