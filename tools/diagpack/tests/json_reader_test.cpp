@@ -1,19 +1,34 @@
 #include "config/json_reader.hpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>  // raise
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "sys/signals.hpp"  // InterruptWatch, kInterruptPollBytes
 
 namespace diagpack {
 namespace {
 
 using namespace std::string_literals;
 
-// "ok", or the error's display text.
+// "ok", or the error's display text. The search for one string reads the
+// same texts: it must accept and refuse exactly the same, with the same
+// error and kind.
 std::string outcome(const std::string& text) {
+  constexpr std::string_view kPath[] = {"logging", "log_file"};
   Result<JsonValue> parsed = parse_json(text);
+  auto found = find_json_string(text, kPath);
+  EXPECT_EQ(found.ok(), parsed.ok()) << text;
+  if (!parsed || !found) {
+    EXPECT_EQ(found ? "ok" : found.error().text(),
+              parsed ? "ok" : parsed.error().text());
+    if (!parsed && !found) {
+      EXPECT_EQ(found.error().kind(), parsed.error().kind()) << text;
+    }
+  }
   return parsed ? "ok" : parsed.error().text();
 }
 
@@ -360,6 +375,32 @@ TEST(JsonReaderLarge, WideDocumentsParse) {
   EXPECT_EQ(doc.member("k0").as_uint64(), 15000u);
   EXPECT_EQ(doc.member("k4999").as_uint64(), 19999u);
   EXPECT_EQ(doc.member("end").as_string().size(), 100000u);
+}
+
+// With a stop signal pending, the search stops within a few MiB of any
+// long stretch of text: values, whitespace, a string, the digits of a
+// number.
+TEST(JsonSearch, StopsWhenAStopSignalIsPending) {
+  InterruptWatch watch;
+  ASSERT_GE(watch.fd(), 0);
+  ASSERT_EQ(::raise(SIGINT), 0);
+  constexpr std::string_view kPath[] = {"logging", "log_file"};
+  const size_t n = 3 * kInterruptPollBytes;
+  for (const std::string& text :
+       {"[0." + std::string(n, '0') + "]", "[" + std::string(n, ' ') + "]",
+        "\"" + std::string(n, 's') + "\"", [&] {
+          std::string many = "[0";
+          while (many.size() < n) many += ",0";
+          return many + "]";
+        }()}) {
+    auto found = find_json_string(text, kPath, &watch);
+    ASSERT_FALSE(found.ok()) << text.substr(0, 8);
+    EXPECT_EQ(found.error().kind(), ErrorKind::Interrupted)
+        << text.substr(0, 8);
+    // Without the watch the same text reads to its end.
+    EXPECT_TRUE(find_json_string(text, kPath).ok());
+  }
+  EXPECT_EQ(watch.take(), SIGINT);
 }
 
 }  // namespace

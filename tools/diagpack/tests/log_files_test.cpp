@@ -39,6 +39,11 @@ TEST_F(LogFilesTest, LocationIsTheStringAtLoggingLogFile) {
           R"({"logging": {"log_file": "/a"}, "logging": {"log_file": "/b"}})"),
       "ok:/b");
   EXPECT_EQ(location_of(R"({"logging": {"log_file": ""}})"), "ok:");
+  // Names compare after their escapes; a name that only begins alike is
+  // another name.
+  EXPECT_EQ(location_of(R"({"logg\u0069ng": {"log_file": "/e"},)"
+                        R"( "logging_x": {"log_file": "/x"}})"),
+            "ok:/e");
 }
 
 TEST_F(LogFilesTest, LocationThatIsNotAStringIsMissing) {
@@ -47,8 +52,10 @@ TEST_F(LogFilesTest, LocationThatIsNotAStringIsMissing) {
        {R"({"logging": {"log_file": 5}})", R"({"logging": "x.log"})",
         R"({"Logging": {"log_file": "/x"}})",
         R"({"logging": {"log_file": null}})",
-        R"({"logging": {"log_file": ["/x"]}})", R"(["logging"])", "\"x\"",
-        "{}"}) {
+        R"({"logging": {"log_file": ["/x"]}})", R"(["logging"])", "\"x\"", "{}",
+        // The later duplicate wins even when it holds no location.
+        R"({"logging": {"log_file": "/a"}, "logging": {"level": 1}})",
+        R"({"logging": {"log_file": "/a", "log_file": 5}})"}) {
     EXPECT_EQ(location_of(text), missing) << text;
   }
 }

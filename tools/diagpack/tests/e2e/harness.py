@@ -64,6 +64,16 @@ def main(programs=()):
     unittest.main(verbosity=2)
 
 
+def skip_without_address_space_limits(test):
+    """Skips |test|, which runs the tool under prlimit --as, where the
+    limit would not measure the tool: under DIAGPACK_E2E_WRAPPER (valgrind
+    runs it) or in a sanitizer build (DIAGPACK_SANITIZED, which CMake sets:
+    AddressSanitizer reserves terabytes of address space at start)."""
+    skip_under_wrapper(test, "the address space is the wrapper's")
+    if os.environ.get("DIAGPACK_SANITIZED"):
+        test.skipTest("a sanitizer build reserves address space of its own")
+
+
 def skip_under_wrapper(test, why):
     """Skips |test| when runs go through DIAGPACK_E2E_WRAPPER (valgrind keeps
     files in TMPDIR and descriptors of its own, which such tests count)."""

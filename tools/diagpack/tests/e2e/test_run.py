@@ -151,6 +151,30 @@ class InterruptTest(harness.SandboxCase):
         self.assertEqual(r.out.splitlines(),
                          harness.success_lines("jce", self.box.archive_path()), r)
 
+    def test_sigterm_while_a_release_file_is_read(self):
+        """os-release is a FIFO that an endless writer keeps full: its lookup
+        never ends, but looks at the stop signals as it reads, so SIGTERM,
+        sent once the tool has it open, ends the run cleanly."""
+        harness.skip_under_wrapper(self, "the signal must reach the tool itself")
+        fifo = self.box.etc_file("os-release", "")
+        os.unlink(fifo)
+        os.mkfifo(fifo)
+        # The writer holds the FIFO open for reading too, so it never sees
+        # end of file; the shell's own descriptor goes again at once.
+        pre = "exec 3<>/etc/os-release; yes JUNK >&3 & writer=$!; exec 3>&-"
+        # A background job of sh ignores SIGINT: SIGTERM stops it. A tool
+        # that does not stop is killed after 30 s (status 137).
+        signal_when_reading = (
+            "sh -c '\"$@\" & pid=$!; "
+            "until ls -l /proc/$pid/fd 2>/dev/null | grep -q os-release; do sleep 0.01; done; "
+            "kill -TERM $pid; (for i in $(seq 300); do kill -0 $pid || exit; sleep 0.1; done; "
+            "kill -KILL $pid) >/dev/null 2>&1 & wait $pid' sh")
+        r = self.box.run(pre=pre, through=signal_when_reading, post="kill $writer",
+                         timeout=60)
+        self.assertEqual(r.status, 128 + signal.SIGTERM, r)
+        self.assertEqual(r.out, "Collecting os info\n", r)
+        self.assertEqual(os.listdir(self.box.tmp), [])
+
     def test_a_signal_the_caller_blocked_stays_blocked(self):
         """A caller that blocks SIGINT keeps it from ending the run."""
         harness.skip_under_wrapper(self, "the block is set for the tool itself")

@@ -60,7 +60,7 @@ Result<std::vector<std::string>> find_log_files(const std::string& log_dir,
 }
 
 Status collect_log_files(const RunContext& run) {
-  auto location = read_log_location(config_path(run.info));
+  auto location = read_log_location(config_path(run.info), &run.interrupts);
   if (!location) return location.take_error();
   auto log_dir = parent_path(*location);
   if (!log_dir)

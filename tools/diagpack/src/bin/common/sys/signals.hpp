@@ -5,11 +5,17 @@
 // Beside it, the signals a run never wants to die of.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {
+
+// How far a long loop (a read, a parse) goes between two looks at an
+// InterruptWatch: a few milliseconds of work, and one poll(2) that costs
+// next to nothing beside it.
+inline constexpr size_t kInterruptPollBytes = size_t{4} << 20;
 
 class InterruptWatch {
  public:
