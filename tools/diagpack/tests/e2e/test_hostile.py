@@ -110,37 +110,31 @@ class LogDirectoryTest(harness.SandboxCase):
 
     def test_link_planted_by_the_log_directory_owner(self):
         """The service account owns the log directory and links jce.log.1 to
-        a root-only file: the link is refused as an unreadable file is.
-        Links that root made, or that belong to their target's owner, are
-        followed (a second run, as the first failure ends the stage)."""
-        secret = os.path.join(self.box.opt, "secret")
-        harness.write(secret, b"root only\n", 0o600)
-        own = os.path.join(self.box.opt, "own.log")
-        harness.write(own, b"nobody's log\n", 0o600)
+        a root-only file: refused as an unreadable file is. Links that root
+        made, or that belong to their target's owner, are followed (another
+        run, as the first failure ends the stage)."""
+        harness.write(os.path.join(self.box.opt, "secret"), b"root only\n", 0o600)
+        own = os.path.join(self.box.opt, "own")
+        harness.write(own, b"nobody's\n", 0o600)
         os.chown(own, NOBODY, NOBODY)
         os.chown(self.logs, NOBODY, NOBODY)
         self.box.log_config("/opt/log/jce.log")
 
-        def link(name, target, owner):
-            path = os.path.join(self.logs, name)
-            os.symlink(target, path)
-            os.lchown(path, owner, owner)
-            return path
+        def run_with_links(*links):
+            for name in os.listdir(self.logs):
+                os.unlink(os.path.join(self.logs, name))
+            for name, target, owner in links:
+                os.symlink(target, os.path.join(self.logs, name))
+                os.lchown(os.path.join(self.logs, name), owner, owner)
+            if os.path.exists(self.box.archive_path()):
+                os.unlink(self.box.archive_path())
+            return self.box.run().err.splitlines(), harness.collected_logs(self.box)
 
-        planted = link("jce.log.1", "/opt/secret", NOBODY)
-        r = self.box.run()
-        self.assertEqual(r.status, 0, r)
-        self.assertEqual(r.err.splitlines(), [log_failure("Permission denied (os error 13)")], r)
-        self.assertEqual(harness.collected_logs(self.box), {})
-
-        os.unlink(planted)
-        os.unlink(self.box.archive_path())
-        link("jce.log.2", "/opt/secret", 0)
-        link("jce.log.3", "/opt/own.log", NOBODY)
-        r = self.box.run()
-        self.assertEqual(r.err, "", r)
-        self.assertEqual(harness.collected_logs(self.box),
-                         {"jce.log.2": b"root only\n", "jce.log.3": b"nobody's log\n"})
+        self.assertEqual(run_with_links(("jce.log.1", "/opt/secret", NOBODY)),
+                         ([log_failure("Permission denied (os error 13)")], {}))
+        self.assertEqual(run_with_links(("jce.log.2", "/opt/secret", 0),
+                                        ("jce.log.3", own, NOBODY)),
+                         ([], {"jce.log.2": b"root only\n", "jce.log.3": b"nobody's\n"}))
 
     def test_log_directory_linked_to_dev(self):
         # Devices match by name but are never read: no endless copy.
