@@ -65,10 +65,8 @@ def main(programs=()):
 
 
 def skip_without_address_space_limits(test):
-    """Skips |test|, which runs the tool under prlimit --as, where the
-    limit would not measure the tool: under DIAGPACK_E2E_WRAPPER (valgrind
-    runs it) or in a sanitizer build (DIAGPACK_SANITIZED, which CMake sets:
-    AddressSanitizer reserves terabytes of address space at start)."""
+    """Skips a test of prlimit --as under the wrapper or in a sanitizer build
+    (DIAGPACK_SANITIZED, set by CMake), which reserve address space."""
     skip_under_wrapper(test, "the address space is the wrapper's")
     if os.environ.get("DIAGPACK_SANITIZED"):
         test.skipTest("a sanitizer build reserves address space of its own")

@@ -152,18 +152,15 @@ class InterruptTest(harness.SandboxCase):
                          harness.success_lines("jce", self.box.archive_path()), r)
 
     def test_sigterm_while_a_release_file_is_read(self):
-        """os-release is a FIFO that an endless writer keeps full: its lookup
-        never ends, but looks at the stop signals as it reads, so SIGTERM,
-        sent once the tool has it open, ends the run cleanly."""
+        """os-release is a FIFO kept full by an endless writer (which holds it
+        open for reading too, so it never sees end of file). The lookup
+        looks at the stop signals as it reads: SIGTERM (a background job of
+        sh ignores SIGINT), sent once the tool has the FIFO open, ends the
+        run cleanly; a tool that does not stop is killed after 30 s."""
         harness.skip_under_wrapper(self, "the signal must reach the tool itself")
-        fifo = self.box.etc_file("os-release", "")
-        os.unlink(fifo)
-        os.mkfifo(fifo)
-        # The writer holds the FIFO open for reading too, so it never sees
-        # end of file; the shell's own descriptor goes again at once.
+        os.unlink(self.box.etc_file("os-release", ""))
+        os.mkfifo(os.path.join(self.box.etc_upper, "os-release"))
         pre = "exec 3<>/etc/os-release; yes JUNK >&3 & writer=$!; exec 3>&-"
-        # A background job of sh ignores SIGINT: SIGTERM stops it. A tool
-        # that does not stop is killed after 30 s (status 137).
         signal_when_reading = (
             "sh -c '\"$@\" & pid=$!; "
             "until ls -l /proc/$pid/fd 2>/dev/null | grep -q os-release; do sleep 0.01; done; "

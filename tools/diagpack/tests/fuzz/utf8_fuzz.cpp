@@ -52,11 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   checker.feed(bytes.substr(cut1, cut2 - cut1));
   checker.feed(bytes.substr(cut2));
   const auto in_pieces = checker.finish();
-  check(in_pieces.has_value() == fault.has_value());
-  if (fault)
-    check(in_pieces->index == fault->index &&
-          in_pieces->length == fault->length &&
-          in_pieces->incomplete == fault->incomplete);
+  check(in_pieces.has_value() == fault.has_value() &&
+        (!fault || (in_pieces->index == fault->index &&
+                    in_pieces->length == fault->length &&
+                    in_pieces->incomplete == fault->incomplete)));
 
   const std::string lossy = diagpack::utf8_lossy(bytes);
   check(reference_valid(lossy));
