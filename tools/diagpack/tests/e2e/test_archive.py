@@ -4,6 +4,7 @@ removal of the output directory."""
 
 import os
 import stat
+import subprocess
 import tarfile
 
 import harness
@@ -137,6 +138,27 @@ class ArchiveTest(harness.SandboxCase):
         self.assertEqual(harness.read(os.path.join(elsewhere, "inner.txt")), b"inner")
 
     # --- removal and closing ---------------------------------------------------
+
+    def test_removal_takes_a_link_whose_listing_gives_no_type(self):
+        """Where listings report no entry types (ext4 without its filetype
+        feature, on a loop device), a link to a directory is still removed
+        itself and what it points to stays."""
+        image = os.path.join(self.box.root, "untyped.img")
+        with open(image, "wb") as f:
+            f.truncate(8 << 20)
+        subprocess.run(["mkfs.ext4", "-q", "-F", "-O", "^filetype", image],
+                       capture_output=True, check=True)
+        elsewhere = os.path.join(self.box.root, "elsewhere")
+        harness.write(os.path.join(elsewhere, "inner.txt"), "inner")
+        self.box.rpm_that('ln -s "%s" "$out/linked"' % elsewhere)
+        r = self.box.run(pre="mount -o loop '{i}' '{t}' 2>&1 || exit 77; chmod 1777 '{t}'"
+                         .format(i=image, t=self.box.tmp))
+        if r.status == 77:
+            self.skipTest("no loop device for an ext4 image here: " + r.out)
+        self.assertEqual(r.out.splitlines()[-1],
+                         "Logs and config can be found at " + self.box.archive_path(), r)
+        self.assertNotIn("clean up", r.err)
+        self.assertEqual(harness.read(os.path.join(elsewhere, "inner.txt")), b"inner")
 
     def test_unremovable_file_gives_the_clean_up_line(self):
         # A read-only bind mount inside the run's namespace stops even root.

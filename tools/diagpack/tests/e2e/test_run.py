@@ -151,16 +151,17 @@ class InterruptTest(harness.SandboxCase):
         self.assertEqual(r.out.splitlines(),
                          harness.success_lines("jce", self.box.archive_path()), r)
 
-    def test_a_signal_the_caller_blocked_stays_blocked(self):
-        """A caller that blocks SIGINT keeps it from ending the run."""
-        harness.skip_under_wrapper(self, "the block is set for the tool itself")
-        self.box.fake_program("rpm", "kill -INT $PPID; echo report")
+    def test_a_signal_the_caller_blocked_or_ignored_stays_so(self):
+        """A caller that blocks SIGINT, or ignores SIGHUP (nohup), keeps it
+        from ending the run."""
+        harness.skip_under_wrapper(self, "the caller's choice is set for the tool itself")
         block = ("python3 -c 'import os, signal, sys; "
                  "signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGINT]); "
                  "os.execv(sys.argv[1], sys.argv[1:])'")
-        r = self.box.run(through=block)
-        self.assertEqual(r.out.splitlines(),
-                         harness.success_lines("jce", self.box.archive_path()), r)
+        for name, through in (("INT", block), ("HUP", "nohup")):
+            with self.subTest(signal=name):
+                self.box.fake_program("rpm", "kill -%s $PPID; echo report" % name)
+                self.assert_success(self.box.run(through=through))
 
 
 if __name__ == "__main__":
