@@ -17,8 +17,10 @@ def first_header_name(archive):
 
 
 class ArchiveTest(harness.SandboxCase):
-    def every_stage_succeeds(self):
-        """A configuration, two log files (one sparse) and a package report."""
+    def every_stage_succeeds(self, plant=""):
+        """A configuration, two log files (one sparse) and a package report;
+        |plant| is shell that adds to the output directory before the
+        archive step."""
         logs = os.path.join(self.box.opt, "quorvane", "log")
         os.makedirs(logs)
         harness.write(os.path.join(logs, "jce.log"), "line one\nline two\n")
@@ -28,14 +30,25 @@ class ArchiveTest(harness.SandboxCase):
             f.write(b"tail of an old log\n")
             f.truncate(1024 * 1024)
         self.box.log_config(self.box.inside(os.path.join(logs, "jce.log")))
-        self.box.fake_package_manager("rpm", stdout=REPORT)
+        self.box.rpm_that(plant, stdout=REPORT)
 
     # --- a whole run -----------------------------------------------------------
 
     def test_successful_run_archives_and_removes_the_output_directory(self):
-        self.every_stage_succeeds()
+        # Beside what the stages collect, what the tar format treats apart: a
+        # FIFO, an empty file, one of holes only, one of thirty data regions
+        # (more than a header holds) and an entry name of exactly 100 bytes.
+        self.every_stage_succeeds(
+            'mkfifo "$out/fifo"; : > "$out/empty"; truncate -s 1M "$out/holes"\n'
+            'for i in $(seq 0 29); do head -c 4096 /dev/urandom |'
+            ' dd of="$out/thirty" bs=8192 seek=$i conv=notrunc status=none; done\n'
+            'echo 100 > "$out/%s"' % ("n" * 91))
         r = self.box.run()
         files = self.assert_archived(r)
+        self.assertIsNone(files["jce-data/fifo"])
+        self.assertEqual((files["jce-data/empty"], files["jce-data/holes"]), (b"", bytes(1 << 20)))
+        self.assertEqual(len(files["jce-data/thirty"]), 29 * 8192 + 4096)
+        self.assertEqual(files["jce-data/" + "n" * 91], b"100\n")
         self.assertEqual(r.err, "", r)
         archive = self.box.archive_path()
         self.assertEqual(first_header_name(archive), b"jce-data/")
