@@ -86,13 +86,6 @@ class ArchiveTest(harness.SandboxCase):
         self.assert_archive_failed(r, "Is a directory (os error 21)")
         self.assertEqual(os.listdir(self.box.archive_path()), [])
 
-    def test_old_archive_is_replaced(self):
-        harness.write(self.box.archive_path(), b"old archive " * 100000)
-        r = self.box.run()
-        self.assertEqual(r.out.splitlines()[-1],
-                         "Logs and config can be found at " + self.box.archive_path(), r)
-        harness.check_archive(self.box.archive_path(), self.scratch)
-
     def test_planted_link_is_replaced_and_its_target_untouched(self):
         victim = os.path.join(self.box.root, "victim")
         harness.write(victim, "must survive", 0o644)
