@@ -22,8 +22,10 @@
 # rerun takes seconds. When it must be made and the mirror cannot be
 # reached, the check says SKIPPED and exits 77; it never passes unchecked.
 # arm64 roots run under qemu-aarch64-static through binfmt_misc: its
-# handler is enabled for the duration and disabled again at the end, unless
-# it was enabled already.
+# handler is enabled (kernel-wide: any aarch64 program on the host then runs
+# under qemu) for the duration and disabled again at the end, unless it was
+# enabled already. (Installing qemu-user-static with binfmt-support may
+# itself enable every qemu handler for good, where binfmt_misc is mounted.)
 #
 # Needs root. Everything runs in a private mount namespace; the root's
 # /proc and /dev mounts are undone however the script ends.
