@@ -29,7 +29,8 @@ def release_values(path):
 
 def expected_files(root, key, package_query_output):
     """{name under <key>-data/: bytes} of what the root holds."""
-    inside = lambda path: os.path.join(root, path.lstrip("/"))  # noqa: E731
+    def inside(path):
+        return os.path.join(root, path.lstrip("/"))
     os_release = release_values(inside("/etc/os-release"))
     os_info = "Platform: linux-%s\nVersion: Linux %s %s\n" % (
         os.uname().release, os_release["VERSION_ID"], os_release["NAME"])
