@@ -100,14 +100,17 @@ class OutputDirectoryTest(harness.SandboxCase):
 class RunTest(harness.SandboxCase):
     def test_host_without_sdk_prints_banners_and_three_failures(self):
         """The README's run on a Debian build host, line for line."""
-        self.box.etc_file("os-release", 'PRETTY_NAME="Debian GNU/Linux 12"\nVERSION_ID="12"\n')
-        r = self.box.run(pre="PATH='%s'" % self.box.bin)  # no rpm on it
+        self.box.etc_file("os-release", 'NAME="Debian GNU/Linux"\nVERSION_ID="12"\n')
+        self.box.fake_package_manager("dpkg-query", status=1,
+                                      stderr="dpkg-query: package 'quorvane-jce' is not installed\n")
+        r = self.box.run()
         self.assertEqual(r.status, 0, r)
         self.assertEqual(r.out.splitlines(),
                          harness.success_lines("jce", self.box.archive_path()), r)
         missing = "No such file or directory (os error 2)"
-        self.assertEqual(r.err.splitlines(), [config_failure(missing), log_failure(missing),
-                                              package_failure(missing)], r)
+        self.assertEqual(r.err.splitlines(), [
+            config_failure(missing), log_failure(missing),
+            package_failure("dpkg-query failed for package: quorvane-jce")], r)
 
     def test_each_executable_uses_its_own_names(self):
         for key in harness.COMPONENTS:
