@@ -46,6 +46,7 @@ cmd gzip gzip
 cmd bsdtar libarchive-tools
 cmd unshare util-linux
 cmd mount mount
+cmd mkfs.ext4 e2fsprogs
 file /usr/bin/time time
 EOF
     ;;
