@@ -51,6 +51,11 @@ EOF
     ansible) cat <<'EOF'
 cmd ansible-playbook ansible-core
 cmd ansible-lint ansible-lint
+cmd ssh openssh-client
+file /usr/sbin/sshd openssh-server
+cmd ssh-keygen openssh-client
+file /usr/bin/sudo sudo
+cmd useradd passwd
 EOF
     ;;
     fuzz) cat <<'EOF'
