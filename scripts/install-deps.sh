@@ -55,7 +55,7 @@ cmd ssh openssh-client
 file /usr/sbin/sshd openssh-server
 cmd ssh-keygen openssh-client
 file /usr/bin/sudo sudo
-cmd useradd passwd
+file /usr/sbin/useradd passwd
 EOF
     ;;
     fuzz) cat <<'EOF'

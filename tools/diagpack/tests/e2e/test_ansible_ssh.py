@@ -137,11 +137,11 @@ class AnsibleSshTest(harness.SandboxCase):
             subprocess.run(["ssh", "-O", "exit", "-o", "ControlPath=" + os.path.join(sockets, name),
                             "x"], capture_output=True, timeout=30)
 
-    def play(self, hosts, *args, wait=True):
+    def play(self, hosts, *args, **how):
         common = {"ansible_ssh_private_key_file": self.key,
                   "ansible_ssh_common_args": "-o UserKnownHostsFile=" + self.known_hosts}
         return harness.ansible_playbook(self.box, {"all": {"hosts": hosts, "vars": common}},
-                                        *args, wait=wait)
+                                        *args, **how)
 
     def recap(self, out):
         """{host: 'ok', 'failed' or 'unreachable'} from the play's recap."""
@@ -245,9 +245,18 @@ class AnsibleSshTest(harness.SandboxCase):
     def test_checks_touch_no_host(self):
         one = Machine(self)
         hosts = {"ops": one.login("ops"), "nosudo": one.login("nosudo")}
-        rc, out = self.play(hosts, "-e", "diagpack_key=jcee")
-        says = "diagpack_key must be one of dyn, jce, pkcs11, cli (got 'jcee')"
-        self.assertEqual(out.count(says), 2, out)
+        full = self.box.work + "/full"
+        os.mkdir(full)
+        in_full = ["unshare", "-m", "--propagation", "private", "sh", "-c",
+                   harness.tmpfs_shell(full, "512k") + ' && exec "$@"', "sh"]
+        for args, wrap, says in (
+                (["-e", "diagpack_key=jcee"], (),
+                 "diagpack_key must be one of dyn, jce, pkcs11, cli (got 'jcee')"),
+                (["-e", "diagpack_results_dir=full"], in_full,
+                 " has 512.0 KiB free; a collection needs at least 1 MiB")):
+            with self.subTest(args[-1]):
+                rc, out = self.play(hosts, *args, wrap=wrap)
+                self.assertEqual(out.count(says), 2, out)
         self.assertNotIn(b"Accepted", harness.read(one.box.root + "/sshd.log"))
         for extra, says in ((["--check"], "diagpack-jce (installed) would run as root"),
                             (["--tags", "preflight"], "")):
