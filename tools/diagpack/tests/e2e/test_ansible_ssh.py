@@ -79,7 +79,7 @@ class Machine:
                                           "sh", "-c", script], stderr=log)
         test.addCleanup(self.stop)
         self.namespace = None
-        deadline = time.time() + 10
+        deadline = time.time() + 30
         while b"Server listening" not in harness.read(box.root + "/sshd.log"):
             test.assertIsNone(self.sshd.poll(), harness.read(box.root + "/sshd.log"))
             test.assertLess(time.time(), deadline, "sshd did not start")
@@ -211,7 +211,7 @@ class AnsibleSshTest(harness.SandboxCase):
             time.sleep(0.1)
         os.killpg(p.pid, signal.SIGINT)
         self.assertIn("User interrupted execution", p.communicate(timeout=60)[0])
-        deadline = time.time() + 10
+        deadline = time.time() + 30
         while one.left() + two.left() and time.time() < deadline:
             time.sleep(0.1)
         self.assertEqual((one.left(), two.left()), ([], []))
