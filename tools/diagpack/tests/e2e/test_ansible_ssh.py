@@ -189,7 +189,7 @@ class AnsibleSshTest(harness.SandboxCase):
         (first, files), = self.results("ops").items()
         self.assertEqual(files["jce-stderr.txt"], b"")
         path, entries = self.archive("ops", first)
-        self.assertIn('"msg": "%s"' % path, out)
+        self.assertIn('"msg": "%s (' % path, out)
         self.assertEqual(entries["jce-data/osInfo.txt"].split(b"\n")[-2],
                          b"Version: Linux 7 Fleet")
         self.assertEqual((entries["jce-data/quorvane-jce.cfg"], entries["jce-data/jce.log"],
@@ -237,7 +237,7 @@ class AnsibleSshTest(harness.SandboxCase):
         self.assertEqual(rc, 0, out)
         first_again, second = self.results("ops")
         self.assertEqual(first_again, first)
-        self.assertIn('"msg": "%s"' % self.archive("ops", second)[0], out)
+        self.assertIn('"msg": "%s (' % self.archive("ops", second)[0], out)
         self.assertEqual(self.archive("bare", second)[1]["jce-data/jcePackageInfo.txt"],
                          RPM_INFO.encode())
         self.assertEqual((one.left(), two.left()), ([], []))
