@@ -35,7 +35,7 @@ out=$fetch/$key-stdout.txt
 err=$fetch/$key-stderr.txt
 gone='' made=''
 trap 'gone=1' HUP INT TERM PIPE
-trap 'rm -rf -- ${bindir:+"$bindir"}' EXIT
+trap '[ -z "$bindir" ] || rm -rf -- "$bindir"' EXIT
 
 # The controller is gone: remove whatever this collection left.
 leave() {
