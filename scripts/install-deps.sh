@@ -53,6 +53,11 @@ EOF
     ansible) cat <<'EOF'
 cmd ansible-playbook ansible-core
 cmd ansible-lint ansible-lint
+cmd ssh openssh-client
+file /usr/sbin/sshd openssh-server
+cmd ssh-keygen openssh-client
+file /usr/bin/sudo sudo
+file /usr/sbin/useradd passwd
 EOF
     ;;
     fuzz) cat <<'EOF'

@@ -13,6 +13,7 @@ A test module calls harness.main() instead of unittest.main(): it exits 77
 """
 
 import gzip
+import json
 import os
 import shutil
 import signal
@@ -531,3 +532,28 @@ def check_archive(archive, scratch, extract=True):
                     fail("%s extracts other bytes for %s" % (tool, name))
             shutil.rmtree(dest)
     return entries
+
+
+# --- the fleet playbook ---------------------------------------------------------
+
+PLAYBOOK = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                        "..", "..", "..", "..", "contrib", "ansible", "collect.yml")
+
+
+def ansible_playbook(box, inventory, *args, wrap=(), wait=True):
+    """Runs the fleet playbook with -e diagpack_key=jce and |args| on
+    |inventory| (a dict), in box.work with box.root as HOME, through the
+    command words |wrap|. Returns (status, output); without |wait|, the
+    running Popen, in a session of its own."""
+    write(box.root + "/inventory.json", json.dumps(inventory))
+    write(box.root + "/ansible.cfg", "")
+    env = dict(os.environ, HOME=box.root, ANSIBLE_CONFIG=box.root + "/ansible.cfg",
+               ANSIBLE_NOCOLOR="1", ANSIBLE_LOCAL_TEMP=box.root + "/a-local")
+    p = subprocess.Popen(list(wrap) + ["ansible-playbook", "-i", box.root + "/inventory.json",
+                                       PLAYBOOK, "-e", "diagpack_key=jce"] + list(args),
+                         cwd=box.work, env=env, stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, text=True, start_new_session=True)
+    if not wait:
+        return p
+    out = p.communicate(timeout=150)[0]
+    return p.returncode, out
