@@ -23,7 +23,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -218,11 +217,10 @@ inline bool reports_holes(const std::string& dir) {
 // the calling thread and whatever it starts later, as a sandbox's seccomp
 // profile does; for a forked child of a test, as the filter stays. Returns
 // false when the filter cannot be installed.
-inline bool refuse_system_calls(std::initializer_list<long> numbers, int err) {
-  const auto n = static_cast<unsigned char>(numbers.size());
+inline bool refuse_system_calls(const std::vector<long>& numbers, int err) {
   std::vector<sock_filter> program{
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
-  unsigned char to_refusal = n;
+  auto to_refusal = static_cast<unsigned char>(numbers.size());
   for (long number : numbers)
     program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K,
                                static_cast<uint32_t>(number), to_refusal--, 0));

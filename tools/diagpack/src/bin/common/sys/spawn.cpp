@@ -35,9 +35,9 @@
 #include <sys/wait.h>      // waitpid
 #include <unistd.h>        // pipe2, fork, dup2, close_range, execve
 
-#include <charconv>  // std::from_chars
-#include <climits>   // INT_MAX
-#include <string>    // std::char_traits
+#include <charconv>      // std::from_chars
+#include <climits>       // INT_MAX
+#include <string>        // std::char_traits
 #include <system_error>  // std::errc
 
 #include "sys/directories.hpp"  // open_dir
@@ -227,8 +227,8 @@ Result<pid_t> spawn_program(const char* path, char* const argv[],
     return Error::os(rc);
   // posix_spawn reports a failed exec (ENOENT, EACCES, ...) as its result.
   pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, path, setup.actions(), setup.attr(),
-                               argv, envp);
+  const int rc =
+      ::posix_spawn(&pid, path, setup.actions(), setup.attr(), argv, envp);
   if (rc == 0) return pid;
   if (rc != EPERM && rc != ENOENT) return Error::os(rc);
   // Perhaps refused (see the top): fork and exec tell.
