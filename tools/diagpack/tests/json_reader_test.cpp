@@ -383,18 +383,18 @@ TEST(JsonSearch, StopsWhenAStopSignalIsPending) {
   if (term.sa_handler == SIG_IGN || sigismember(&blocked, SIGTERM))
     GTEST_SKIP() << "SIGTERM is ignored or blocked here";
   InterruptWatch watch;
+  ASSERT_GE(watch.fd(), 0);
   ASSERT_EQ(::raise(SIGTERM), 0);
   constexpr std::string_view kPath[] = {"logging", "log_file"};
-  const size_t n = 3 * kInterruptPollBytes;
-  std::string many = "[0";
-  while (many.size() < n) many += ",0";
+  const size_t n = 2 * kInterruptPollBytes;  // each text is valid JSON
+  std::string many(n, '0');                  // 0,0,0,...
+  for (size_t i = 1; i < n; i += 2) many[i] = ',';
   for (const std::string& text :
        {"[0." + std::string(n, '0') + "]", "[" + std::string(n, ' ') + "]",
-        "\"" + std::string(n, 's') + "\"", many + "]"}) {
+        "\"" + std::string(n, 's') + "\"", "[" + many + "0]"}) {
     auto found = find_json_string(text, kPath, &watch);
     EXPECT_EQ(found ? ErrorKind::Other : found.error().kind(),
               ErrorKind::Interrupted);
-    EXPECT_TRUE(find_json_string(text, kPath).ok());  // without the watch
   }
   EXPECT_EQ(watch.take(), SIGTERM);
 }
