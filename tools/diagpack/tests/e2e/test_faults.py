@@ -188,7 +188,6 @@ class FileSizeLimitTest(FaultTestCase):
         line; the package manager gets the signal back at its default."""
         harness.skip_under_wrapper(self, "its own files count against the limit")
         config = '{"logging": {"log_file": "/opt/log/jce.log"}, "pad": "%s"}' % ("p" * 8192)
-        self.add_log("a log line\n")
         self.box.write_config(config)
         self.box.fake_program("rpm", "grep SigIgn /proc/self/status")
         r = self.box.run(pre="ulimit -f 4")

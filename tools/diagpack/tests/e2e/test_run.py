@@ -158,10 +158,9 @@ class InterruptTest(harness.SandboxCase):
                          harness.success_lines("jce", self.box.archive_path()), r)
 
     def test_sigterm_while_a_release_file_is_read(self):
-        """os-release is a FIFO kept full by an endless writer (which holds it
-        open for reading too, so it never sees end of file). The lookup
-        looks at the stop signals as it reads: SIGTERM (a background job of
-        sh ignores SIGINT), sent once the tool has the FIFO open, ends the
+        """An endless writer keeps os-release, a FIFO, full (holding it open
+        for reading too, it never sees end of file). SIGTERM (a background
+        job of sh ignores SIGINT), sent once the tool has it open, ends the
         run cleanly; a tool that does not stop is killed after 30 s."""
         harness.skip_under_wrapper(self, "the signal must reach the tool itself")
         os.unlink(self.box.etc_file("os-release", ""))
