@@ -68,8 +68,7 @@ def main(programs=()):
 
 
 def skip_without_address_space_limits(test):
-    """Skips a test of prlimit --as under the wrapper or in a sanitizer build
-    (DIAGPACK_SANITIZED, set by CMake), which reserve address space."""
+    """Skips a prlimit --as test where the address space is not the tool's."""
     skip_under_wrapper(test, "the address space is the wrapper's")
     if os.environ.get("DIAGPACK_SANITIZED"):
         test.skipTest("a sanitizer build reserves address space of its own")

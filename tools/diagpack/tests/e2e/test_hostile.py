@@ -109,10 +109,8 @@ class LogDirectoryTest(harness.SandboxCase):
                 self.assertEqual(set(harness.collected_logs(self.box)), expected)
 
     def test_link_planted_by_the_log_directory_owner(self):
-        """The service account owns the log directory and links jce.log.1 to
-        a root-only file: refused as an unreadable file is. Links that root
-        made, or that belong to their target's owner, are followed (another
-        run, as the first failure ends the stage)."""
+        """A link that the log directory's owner planted to a root-only file
+        fails as an unreadable file; root's, and the target owner's, do not."""
         harness.write(os.path.join(self.box.opt, "secret"), b"root only\n", 0o600)
         own = os.path.join(self.box.opt, "own")
         harness.write(own, b"nobody's\n", 0o600)

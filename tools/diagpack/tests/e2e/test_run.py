@@ -161,7 +161,7 @@ class InterruptTest(harness.SandboxCase):
         """An endless writer keeps os-release, a FIFO, full (holding it open
         for reading too, it never sees end of file). SIGTERM (a background
         job of sh ignores SIGINT), sent once the tool has it open, ends the
-        run cleanly; a tool that does not stop is killed after 30 s."""
+        run cleanly."""
         harness.skip_under_wrapper(self, "the signal must reach the tool itself")
         os.unlink(self.box.etc_file("os-release", ""))
         os.mkfifo(os.path.join(self.box.etc_upper, "os-release"))
@@ -169,8 +169,7 @@ class InterruptTest(harness.SandboxCase):
         signal_when_reading = (
             "sh -c '\"$@\" & pid=$!; "
             "until ls -l /proc/$pid/fd 2>/dev/null | grep -q os-release; do sleep 0.01; done; "
-            "kill -TERM $pid; (for i in $(seq 300); do kill -0 $pid || exit; sleep 0.1; done; "
-            "kill -KILL $pid) >/dev/null 2>&1 & wait $pid' sh")
+            "kill -TERM $pid; wait $pid' sh")
         r = self.box.run(pre=pre, through=signal_when_reading, post="kill $writer",
                          timeout=60)
         self.assertEqual(r.status, 128 + signal.SIGTERM, r)

@@ -149,8 +149,7 @@ void check_value(const std::string& text, const JsonValue& value) {
 
 }  // namespace
 
-// The configuration's own path, and one-letter names that the fuzzer's
-// objects hit far more often.
+// The configuration's path, and one-letter names the fuzzer hits more often.
 void check_search(const std::string& text,
                   const diagpack::Result<JsonValue>& result) {
   constexpr std::string_view kLocation[] = {"logging", "log_file"};
