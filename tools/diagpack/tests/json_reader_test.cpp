@@ -14,10 +14,10 @@ namespace {
 
 using namespace std::string_literals;
 
-// "ok", or the error's display text and kind. The search for one string
-// must answer every text exactly as parse_json does.
+constexpr std::string_view kPath[] = {"logging", "log_file"};
+
+// "ok", or the error's display text, which the search must give alike.
 std::string outcome(const std::string& text) {
-  constexpr std::string_view kPath[] = {"logging", "log_file"};
   Result<JsonValue> parsed = parse_json(text);
   auto found = find_json_string(text, kPath);
   EXPECT_EQ(found ? "ok" : found.error().text(),
@@ -381,7 +381,6 @@ TEST(JsonSearch, StopsWhenAStopSignalIsPending) {
   if (watch.fd() < 0 || term.sa_handler == SIG_IGN)
     GTEST_SKIP() << "SIGTERM is ignored here";
   ASSERT_EQ(::raise(SIGTERM), 0);
-  constexpr std::string_view kPath[] = {"logging", "log_file"};
   const size_t n = 2 * kInterruptPollBytes;  // each text is valid JSON
   std::string many(n, '0');                  // 0,0,0,...
   for (size_t i = 1; i < n; i += 2) many[i] = ',';

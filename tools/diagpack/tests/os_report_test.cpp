@@ -103,8 +103,8 @@ TEST(ReleaseLookup, InvalidUtf8LineIsSkipped) {
   EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), "Debian");
 }
 
-// Lines run across the pieces the file is read in (64 KiB) and, kept
-// values, past the size at which the value is reserved to the file's end.
+// Lines run across the 64 KiB pieces read, and values past the 1 MiB
+// after which the value is reserved to the file's end.
 TEST(ReleaseLookup, LinesSpanningReadChunksAreWhole) {
   ReleaseDir dir;
   std::string text;
