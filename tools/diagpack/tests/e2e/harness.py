@@ -67,13 +67,6 @@ def main(programs=()):
     unittest.main(verbosity=2)
 
 
-def skip_without_address_space_limits(test):
-    """Skips a prlimit --as test where the address space is not the tool's."""
-    skip_under_wrapper(test, "the address space is the wrapper's")
-    if os.environ.get("DIAGPACK_SANITIZED"):
-        test.skipTest("a sanitizer build reserves address space of its own")
-
-
 def run_to_end(cmd, timeout, **popen_args):
     """subprocess.run(cmd, capture_output=True, timeout=timeout), except that
     |cmd| starts a session of its own, and every process still in it is

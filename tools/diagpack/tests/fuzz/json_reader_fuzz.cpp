@@ -158,8 +158,8 @@ void check_search(const std::string& text,
        {std::span(kLocation), std::span(kShort)}) {
     auto found = find_json_string(text, path);
     const JsonValue* value = result ? &*result : nullptr;
-    for (std::string_view name : path)
-      if (value) value = &value->member(name);
+    for (size_t i = 0; value && i < path.size(); ++i)
+      value = &value->member(path[i]);
     if (found.ok() != result.ok() ||
         (!found && (found.error().text() != result.error().text() ||
                     found.error().kind() != result.error().kind())) ||
