@@ -103,8 +103,7 @@ TEST(ReleaseLookup, InvalidUtf8LineIsSkipped) {
   EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), "Debian");
 }
 
-// Lines run across the 64 KiB pieces read, and values past the 1 MiB
-// after which the value is reserved to the file's end.
+// Lines across the 64 KiB pieces read; values past 1 MiB (then reserved).
 TEST(ReleaseLookup, LinesSpanningReadChunksAreWhole) {
   ReleaseDir dir;
   std::string text;

@@ -197,9 +197,8 @@ class ArchiveTest(harness.SandboxCase):
         # the size of files the run may write at 1 KiB. Every stage's file
         # fits under the cap, and so do the bytes the compressor gives out
         # during the walk (the gzip header only); the rest arrives when the
-        # stream is finished, and that write fails (SIGXFSZ, which the tool
-        # ignores, does not end it). An archive without its end is
-        # unreadable: it goes, and the output directory stays.
+        # stream is finished, and that write fails: the unreadable archive
+        # goes (SIGXFSZ, which the tool ignores, does not end the run).
         self.box.rpm_that('head -c 3000 /dev/urandom > "$out/blob" && '
                       'prlimit --pid $PPID --fsize=1024')
         r = self.box.run()
