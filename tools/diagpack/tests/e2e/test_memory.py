@@ -20,9 +20,8 @@ def write_large(path, head, size, tail=b""):
 
 class MemoryLimitTest(harness.SandboxCase):
     def test_large_inputs_cost_about_their_size(self):
-        """100 MB of configuration and of system-release fit where two or
-        three copies would not; a 200 MB os-release line that cannot match
-        is passed over; 400 MB of package output cannot fit."""
+        """100 MB of configuration and of system-release fit, as does a 200 MB
+        os-release line that cannot match; 400 MB of package output cannot."""
         harness.skip_under_wrapper(self, "the address space is the wrapper's")
         if os.environ.get("DIAGPACK_SANITIZED"):  # set by CMake
             self.skipTest("a sanitizer build reserves address space of its own")
