@@ -14,12 +14,14 @@ A test module calls harness.main() instead of unittest.main(): it exits 77
 
 import gzip
 import os
+import pty
 import shutil
 import stat
 import subprocess
 import sys
 import tarfile
 import tempfile
+import threading
 import unittest
 
 BIN_DIR = os.environ.get("DIAGPACK_BIN_DIR") or os.path.join(
@@ -78,10 +80,10 @@ def exe(key="jce"):
 class Result:
     def __init__(self, proc):
         self.status = proc.returncode
-        self.out_bytes = proc.stdout
-        self.err_bytes = proc.stderr
-        self.out = proc.stdout.decode("utf-8", errors="replace")
-        self.err = proc.stderr.decode("utf-8", errors="replace")
+        self.out_bytes = proc.stdout or b""
+        self.err_bytes = proc.stderr or b""
+        self.out = self.out_bytes.decode("utf-8", errors="replace")
+        self.err = self.err_bytes.decode("utf-8", errors="replace")
 
     def __repr__(self):
         return "status=%r\nstdout=%r\nstderr=%r" % (self.status, self.out, self.err)
@@ -199,7 +201,7 @@ class Sandbox:
 
     def run(self, key="jce", args=(), env=None, tmpdir=None, umask=0o022,
             cwd=None, pre="", post="", argv0=None, stdin=None, timeout=120,
-            shell_redirect="", through=""):
+            shell_redirect="", through="", stdout=None, stderr=None):
         """Runs diagpack-<key> in a private mount namespace.
 
         args:    the tool's arguments, str or raw bytes.
@@ -211,6 +213,8 @@ class Sandbox:
         shell_redirect: appended to the tool's command, e.g. '>&-'.
         through: shell words that run the tool, e.g. '/usr/bin/time -f %M'
                  (argv[0] is then the executable's path).
+        stdout, stderr: a descriptor or file for that stream instead of
+                 capturing it (a Terminal's fd); the Result then holds "".
         """
         variables = {
             "PATH": self.bin + ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
@@ -245,7 +249,9 @@ class Sandbox:
         cmd += [_b(a) for a in args]
         proc = subprocess.run(cmd, env=variables,
                               stdin=stdin if stdin is not None else subprocess.DEVNULL,
-                              capture_output=True, timeout=timeout)
+                              stdout=subprocess.PIPE if stdout is None else stdout,
+                              stderr=subprocess.PIPE if stderr is None else stderr,
+                              timeout=timeout)
         if WRAPPER and b"valgrind: " in proc.stderr:
             # valgrind keeps its own files in TMPDIR and cannot start where
             # a test makes that unusable; those cases run in the plain suite.
@@ -300,6 +306,57 @@ class SandboxCase(unittest.TestCase):
         self.assertEqual(r.out.splitlines(), banners(), r)
         self.assertEqual(r.err.splitlines()[-1], archive_failure(out_dir, error), r)
         self.assertTrue(os.path.isdir(out_dir), r)
+
+
+class Terminal:
+    """A pseudo-terminal for a run's standard streams: pass .fd as stdout or
+    stderr of Sandbox.run. close() returns every byte the terminal was
+    given, as they reach its far side (a line feed as carriage return and
+    line feed)."""
+
+    def __init__(self):
+        self.master, self.fd = pty.openpty()
+        self.seen = bytearray()
+        self.reader = threading.Thread(target=self._read)
+        self.reader.start()
+
+    def _read(self):
+        while True:
+            try:
+                chunk = os.read(self.master, 65536)
+            except OSError:  # EIO: no descriptor of the terminal is open
+                return
+            if not chunk:
+                return
+            self.seen += chunk
+
+    def close(self):
+        os.close(self.fd)
+        self.reader.join()
+        os.close(self.master)
+        return bytes(self.seen)
+
+
+def screen(data):
+    """The lines a terminal shows after receiving |data|: a carriage return
+    moves to the start of the line, a line feed one line down, and every
+    other character replaces the one under the cursor. Trailing blanks and
+    a last empty line are left out."""
+    rows, row, col = [[]], 0, 0
+    for ch in data.decode("utf-8", errors="replace"):
+        if ch == "\r":
+            col = 0
+        elif ch == "\n":
+            row += 1
+            if row == len(rows):
+                rows.append([])
+        else:
+            line = rows[row]
+            line.extend(" " * (col + 1 - len(line)))
+            line[col] = ch
+            col += 1
+    lines = ["".join(r).rstrip(" ") for r in rows]
+    return lines[:-1] if lines and lines[-1] == "" else lines
 
 
 def _b(v):

@@ -3,10 +3,12 @@ lines, exit statuses and the process prelude."""
 
 import os
 import signal
+import tempfile
+import threading
 import time
 
 import harness
-from harness import banners, config_failure, log_failure
+from harness import banners, config_failure, log_failure, success_lines
 
 
 class OutputDirectoryTest(harness.SandboxCase):
@@ -125,7 +127,75 @@ class RunTest(harness.SandboxCase):
         self.assertIn("osInfo.txt", harness.collected(self.box))
 
 
+MIB = 1 << 20
+
+
+def holder_of(path):
+    """The pid of a process that has |path| open, or None."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            fds = "/proc/%s/fd" % pid
+            if any(os.readlink(os.path.join(fds, fd)) == path for fd in os.listdir(fds)):
+                return int(pid)
+        except OSError:
+            continue
+    return None
+
+
 class InterruptTest(harness.SandboxCase):
+    def interrupt_copy(self, name):
+        """Runs the tool and, once its copy <output dir>/|name| has passed
+        64 MiB, sends SIGINT to the process writing it, then watches the
+        copy until the run ends. Returns the run, the copy's size just after
+        the signal, the largest size seen and the seconds from the signal to
+        the run's end."""
+        copy = os.path.join(self.box.output_dir(), name)
+        done = {}
+        thread = threading.Thread(target=lambda: done.update(r=self.box.run()))
+        thread.start()
+        size = lambda: os.stat(copy).st_size if os.path.exists(copy) else 0
+        while thread.is_alive() and size() < 64 * MIB:
+            time.sleep(0.001)
+        pid = holder_of(copy)
+        self.assertIsNotNone(pid, "the copy ended before it could be interrupted")
+        os.kill(pid, signal.SIGINT)
+        signalled = time.monotonic()
+        at_signal = largest = size()
+        while thread.is_alive():
+            largest = max(largest, size())
+            time.sleep(0.001)
+        thread.join()
+        return done["r"], at_signal, largest, time.monotonic() - signalled
+
+    def test_sigint_during_a_multi_gib_copy(self):
+        """The copies go in bounded pieces and stop at the first piece
+        boundary after the signal: the run ends by SIGINT long before the
+        copy of 2 GiB (written out, so that no file system can shortcut it)
+        could have finished, and leaves nothing behind."""
+        harness.skip_under_wrapper(self, "the copy must outpace the watcher")
+        big = os.path.join(self.box.opt, "big")
+        with open(big, "wb") as f:
+            for _ in range(2048):
+                f.write(bytes(MIB))
+        logs = os.path.join(self.box.opt, "log")
+        os.makedirs(logs)
+        for phase, name, place, stages in (
+                ("config copy", "quorvane-jce.cfg", self.box.config_path(), 2),
+                ("log copy", "jce.log", os.path.join(logs, "jce.log"), 3)):
+            with self.subTest(phase=phase):
+                if phase == "log copy":
+                    os.unlink(self.box.config_path())
+                    self.box.log_config("/opt/log/jce.log")
+                os.link(big, place)
+                r, at_signal, largest, seconds = self.interrupt_copy(name)
+                self.assertEqual(r.status, 128 + signal.SIGINT, r)
+                self.assertEqual(r.out.splitlines(), banners()[:stages], r)
+                self.assertEqual(r.err, "", r)
+                self.assertEqual(os.listdir(self.box.tmp), [])
+                # At most a few pieces after the signal, and in good time.
+                self.assertLess(largest - at_signal, 256 * MIB, r)
+                self.assertLess(seconds, 10, r)
+
     def test_sigint_while_the_package_manager_runs(self):
         """The package manager signals the tool and sleeps: the tool stops it
         (and its own child), removes what it made and ends by SIGINT; the
@@ -161,6 +231,63 @@ class InterruptTest(harness.SandboxCase):
         r = self.box.run(through=block)
         self.assertEqual(r.out.splitlines(),
                          harness.success_lines("jce", self.box.archive_path()), r)
+
+
+
+class StatusLineTest(harness.SandboxCase):
+    """On a terminal a long phase shows one line on standard error, taken
+    away again before anything else is printed; elsewhere nothing changes."""
+
+    ENOENT = "No such file or directory (os error 2)"
+
+    def waiting_run(self, seconds, env, stdout, stderr):
+        """A run whose package manager takes |seconds|; the configuration
+        and the logs are missing, so both streams have lines."""
+        self.box.fake_program("rpm", "sleep %s; echo report" % seconds)
+        r = self.box.run(env=env, stdout=stdout, stderr=stderr)
+        self.assertEqual(r.status, 0, r)
+        return r
+
+    def todays_lines(self):
+        """What the run prints, both streams in the order printed."""
+        out = success_lines("jce", self.box.archive_path())
+        return (out[:2] + [config_failure(self.ENOENT)] + out[2:3] +
+                [log_failure(self.ENOENT)] + out[3:])
+
+    def test_waiting_line_on_a_terminal_leaves_todays_screen(self):
+        terminal = harness.Terminal()
+        try:
+            self.waiting_run(4, {"TERM": "xterm"}, terminal.fd, terminal.fd)
+        finally:
+            seen = terminal.close()
+        self.assertIn(b"\rwaiting for rpm -qi quorvane-jce: 3 s, Ctrl-C stops cleanly",
+                      seen)
+        self.assertNotIn(b"\x1b", seen)
+        self.assertEqual(harness.screen(seen), self.todays_lines())
+
+    def test_elsewhere_both_streams_are_todays(self):
+        """Standard error in a file (standard output on a terminal), and a
+        terminal whose TERM is "dumb"."""
+        lines = self.todays_lines()
+        with self.subTest(stderr="a file"), tempfile.TemporaryFile() as err:
+            terminal = harness.Terminal()
+            try:
+                self.waiting_run(2.5, {"TERM": "xterm"}, terminal.fd, err)
+            finally:
+                seen = terminal.close()
+            err.seek(0)
+            self.assertEqual(err.read(), "".join(
+                l + "\n" for l in lines if l.startswith("Failed")).encode())
+            self.assertEqual(seen, "".join(
+                l + "\r\n" for l in lines if not l.startswith("Failed")).encode())
+        with self.subTest(term="dumb"):
+            os.unlink(self.box.archive_path())
+            terminal = harness.Terminal()
+            try:
+                self.waiting_run(2.5, {"TERM": "dumb"}, terminal.fd, terminal.fd)
+            finally:
+                seen = terminal.close()
+            self.assertEqual(seen, "".join(l + "\r\n" for l in lines).encode())
 
 
 if __name__ == "__main__":
