@@ -10,6 +10,10 @@
 # make release [ARCH=arm64]  static executables and the .deb and .rpm in
 #                build-release/ (build-release-arm64/), tested and checked
 #                (scripts/release.sh).
+# make check-real-hosts [ARCH=arm64]  installs the release packages into a
+#                Debian 11 root (debootstrap, cached) and runs them there as
+#                Ubuntu, Debian and Rocky hosts (scripts/check-real-hosts.sh;
+#                root; after make release).
 # make format    reformats the C++ sources; make format-check only checks.
 # WERROR=ON      makes compiler warnings errors (CI sets it).
 BUILD ?= build
@@ -18,7 +22,8 @@ PREFIX ?= /usr/local
 WERROR ?= OFF
 ARCH ?= amd64
 
-.PHONY: all build run test clean install package demo fuzz memcheck format format-check release
+.PHONY: all build run test clean install package demo fuzz memcheck format format-check release \
+	check-real-hosts
 
 all: build
 
@@ -54,6 +59,9 @@ memcheck:
 
 release:
 	@WERROR=$(WERROR) scripts/release.sh $(ARCH)
+
+check-real-hosts:
+	@scripts/check-real-hosts.sh $(ARCH)
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.hpp')

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes sure that what a step needs is there, and installs the Debian
 # packages that provide what is not.
-# Usage: scripts/install-deps.sh build|test|ansible|fuzz|memcheck|format|release|release-arm64 ...
+# Usage: scripts/install-deps.sh build|test|ansible|fuzz|memcheck|format|release|release-arm64|
+#                                real-hosts|real-hosts-arm64 ...
 #
 # Each need is probed directly (a command on PATH, a header the compiler
 # finds, a file), never through dpkg, so a host that has everything, Debian
@@ -45,12 +46,18 @@ cmd gzip gzip
 cmd bsdtar libarchive-tools
 cmd unshare util-linux
 cmd mount mount
+cmd mkfs.ext4 e2fsprogs
 file /usr/bin/time time
 EOF
     ;;
     ansible) cat <<'EOF'
 cmd ansible-playbook ansible-core
 cmd ansible-lint ansible-lint
+cmd ssh openssh-client
+file /usr/sbin/sshd openssh-server
+cmd ssh-keygen openssh-client
+file /usr/bin/sudo sudo
+file /usr/sbin/useradd passwd
 EOF
     ;;
     fuzz) cat <<'EOF'
@@ -78,6 +85,25 @@ cmd aarch64-linux-gnu-g++ g++-aarch64-linux-gnu
 file /usr/lib/aarch64-linux-gnu/libz.a zlib1g-dev:arm64
 file /usr/lib/aarch64-linux-gnu/libgtest.a libgtest-dev:arm64
 cmd qemu-aarch64 qemu-user
+EOF
+    ;;
+    real-hosts) cat <<'EOF'
+cmd debootstrap debootstrap
+cmd wget wget
+cmd gpgv gpgv
+file /usr/share/keyrings/debian-archive-keyring.gpg debian-archive-keyring
+cmd zstd zstd
+cmd unshare util-linux
+cmd dpkg-deb dpkg
+cmd rpmbuild rpm
+cmd python3 python3
+cmd tar tar
+cmd bsdtar libarchive-tools
+EOF
+    ;;
+    real-hosts-arm64) cat <<'EOF'
+cmd qemu-aarch64-static qemu-user-static
+cmd update-binfmts binfmt-support
 EOF
     ;;
     *) echo "install-deps: unknown set '$1'" >&2; exit 2 ;;

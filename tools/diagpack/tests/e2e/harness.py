@@ -13,15 +13,18 @@ A test module calls harness.main() instead of unittest.main(): it exits 77
 """
 
 import gzip
+import json
 import os
 import pty
 import shutil
+import signal
 import stat
 import subprocess
 import sys
 import tarfile
 import tempfile
 import threading
+import time
 import unittest
 
 BIN_DIR = os.environ.get("DIAGPACK_BIN_DIR") or os.path.join(
@@ -64,6 +67,48 @@ def main(programs=()):
             print("SKIPPED: %s is not installed" % program)
             sys.exit(SKIP)
     unittest.main(verbosity=2)
+
+
+def run_to_end(cmd, timeout, stdout=None, stderr=None, **popen_args):
+    """subprocess.run(cmd, capture_output=True, timeout=timeout), except that
+    |cmd| starts a session of its own, and every process still in it is
+    killed should the run time out (or the wait be interrupted): killing the
+    first process alone would leave the tool (which blocks SIGTERM) and its
+    package manager (in a process group of its own) running. |stdout| or
+    |stderr|, when given, replaces that pipe (its output is then None)."""
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE if stdout is None else stdout,
+                            stderr=subprocess.PIPE if stderr is None else stderr,
+                            start_new_session=True, **popen_args)
+    try:
+        out, err = proc.communicate(timeout=timeout)
+    finally:
+        if proc.returncode is None:
+            kill_session(proc.pid)
+            proc.communicate()
+    return subprocess.CompletedProcess(cmd, proc.returncode, out, err)
+
+
+def kill_session(sid):
+    """Sends SIGKILL to every live process of session |sid| until none is
+    left (giving up after ten seconds of processes that do not die)."""
+    for _ in range(1000):
+        members = []
+        for entry in filter(str.isdigit, os.listdir("/proc")):
+            try:  # state, parent, process group and session follow the name
+                with open("/proc/%s/stat" % entry, "rb") as f:
+                    fields = f.read().rsplit(b")", 1)[1].split()
+            except (OSError, IndexError):
+                continue
+            if int(fields[3]) == sid and fields[0] not in (b"Z", b"X"):
+                members.append(int(entry))
+        if not members:
+            return
+        for pid in members:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        time.sleep(0.01)
 
 
 def skip_under_wrapper(test, why):
@@ -247,11 +292,9 @@ class Sandbox:
                script.encode(), b"bash", prog.encode(),
                _b(argv0) if argv0 is not None else prog.encode()]
         cmd += [_b(a) for a in args]
-        proc = subprocess.run(cmd, env=variables,
-                              stdin=stdin if stdin is not None else subprocess.DEVNULL,
-                              stdout=subprocess.PIPE if stdout is None else stdout,
-                              stderr=subprocess.PIPE if stderr is None else stderr,
-                              timeout=timeout)
+        proc = run_to_end(cmd, timeout, env=variables,
+                          stdin=stdin if stdin is not None else subprocess.DEVNULL,
+                          stdout=stdout, stderr=stderr)
         if WRAPPER and b"valgrind: " in proc.stderr:
             # valgrind keeps its own files in TMPDIR and cannot start where
             # a test makes that unusable; those cases run in the plain suite.
@@ -547,3 +590,28 @@ def check_archive(archive, scratch, extract=True):
                     fail("%s extracts other bytes for %s" % (tool, name))
             shutil.rmtree(dest)
     return entries
+
+
+# --- the fleet playbook ---------------------------------------------------------
+
+PLAYBOOK = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                        "..", "..", "..", "..", "contrib", "ansible", "collect.yml")
+
+
+def ansible_playbook(box, inventory, *args, wrap=(), wait=True):
+    """Runs the fleet playbook with -e diagpack_key=jce and |args| on
+    |inventory| (a dict), in box.work with box.root as HOME, through the
+    command words |wrap|. Returns (status, output); without |wait|, the
+    running Popen, in a session of its own."""
+    write(box.root + "/inventory.json", json.dumps(inventory))
+    write(box.root + "/ansible.cfg", "")
+    env = dict(os.environ, HOME=box.root, ANSIBLE_CONFIG=box.root + "/ansible.cfg",
+               ANSIBLE_NOCOLOR="1", ANSIBLE_LOCAL_TEMP=box.root + "/a-local")
+    p = subprocess.Popen(list(wrap) + ["ansible-playbook", "-i", box.root + "/inventory.json",
+                                       PLAYBOOK, "-e", "diagpack_key=jce"] + list(args),
+                         cwd=box.work, env=env, stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, text=True, start_new_session=True)
+    if not wait:
+        return p
+    out = p.communicate(timeout=150)[0]
+    return p.returncode, out

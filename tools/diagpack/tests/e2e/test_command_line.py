@@ -1,5 +1,7 @@
-"""The command line of the real executables: help, usage errors, colours,
-and the exit status when the text cannot be written."""
+"""The command line of the real executables: what only a real process can
+show (exit statuses, which stream gets which text, argv[0], the environment,
+a real terminal, streams that cannot be written). The texts themselves are
+pinned byte for byte by the unit tests."""
 
 import os
 import subprocess
@@ -7,70 +9,37 @@ import tempfile
 
 import harness
 
-HELP = (b"Collects Quorvane SDK logs and config files\n"
-        b"\n"
-        b"Usage: diagpack-jce\n"
-        b"\n"
-        b"Options:\n"
-        b"  -h, --help  Print help\n")
-
-HEL_ERROR = (b"error: unexpected argument '--hel' found\n"
-             b"\n"
-             b"  tip: a similar argument exists: '--help'\n"
-             b"\n"
-             b"Usage: diagpack-jce --help\n"
-             b"\n"
-             b"For more information, try '--help'.\n")
-
-
-def unexpected(echo):
-    return (b"error: unexpected argument '" + echo + b"' found\n\nUsage: diagpack-jce"
-            b"\n\nFor more information, try '--help'.\n")
-
 
 class CommandLineTest(harness.SandboxCase):
     def assertNothingCreated(self):
         self.assertEqual(os.listdir(self.box.tmp), [])
 
-    def test_help_short_and_long_are_identical(self):
-        for args in (["-h"], ["--help"], ["-hx", "junk"], ["--help", "--bogus"]):
-            r = self.box.run(args=args, argv0="diagpack-jce")
-            self.assertEqual(r.status, 0, r)
-            self.assertEqual(r.out_bytes, HELP, args)
-            self.assertEqual(r.err_bytes, b"", args)
-            self.assertNothingCreated()
-
-    def test_usage_error(self):
-        r = self.box.run(args=["--hel"], argv0="/some/where/diagpack-jce")
-        self.assertEqual(r.status, 2, r)
-        self.assertEqual(r.err_bytes, HEL_ERROR)
-        self.assertEqual(r.out_bytes, b"")
-        self.assertNothingCreated()
-
-    def test_bad_token_before_help_decides(self):
-        r = self.box.run(args=[b"a\xffb", "-h"], argv0="diagpack-jce")
-        self.assertEqual(r.status, 2, r)
-        self.assertEqual(r.err_bytes, unexpected(b"a\xef\xbf\xbdb"))
-        self.assertNothingCreated()
+    def test_help_and_usage_errors_end_the_process(self):
+        """Help goes to standard output with status 0, a usage error to
+        standard error with status 2; both name the program by argv[0]'s
+        last component and start no run."""
+        for args, status, usage in ((["-h"], 0, b"\nUsage: tool\n"),
+                                    (["--help", "--bogus"], 0, b"\nUsage: tool\n"),
+                                    (["--hel"], 2, b"\nUsage: tool --help\n"),
+                                    ([b"a\xffb", "-h"], 2, b"\nUsage: tool\n")):
+            with self.subTest(args=args):
+                r = self.box.run(args=args, argv0="/some/where/tool")
+                self.assertEqual(r.status, status, r)
+                text, other = (r.out_bytes, r.err_bytes) if status == 0 else \
+                    (r.err_bytes, r.out_bytes)
+                self.assertIn(usage, text)
+                self.assertEqual(other, b"")
+                self.assertNothingCreated()
 
     def test_lone_double_dash_starts_the_run(self):
         r = self.box.run(args=["--"])
         self.assertEqual(r.status, 0, r)
         self.assertEqual(r.out.splitlines()[0], "Collecting os info", r)
 
-    def test_forced_colour(self):
-        r = self.box.run(args=["-h"], argv0="diagpack-jce",
-                         env={"CLICOLOR_FORCE": "1"})
-        self.assertEqual(r.status, 0, r)
-        self.assertEqual(r.out_bytes.split(b"\n")[4],
-                         b"\x1b[1m\x1b[4mOptions:\x1b[0m")
-        self.assertEqual(r.out_bytes.split(b"\n")[2],
-                         b"\x1b[1m\x1b[4mUsage:\x1b[0m \x1b[1mdiagpack-jce\x1b[0m")
-        r = self.box.run(args=["-V"], argv0="diagpack-jce",
-                         env={"CLICOLOR_FORCE": "1"})
+    def test_forced_colour_from_the_environment(self):
+        r = self.box.run(args=["-V"], env={"CLICOLOR_FORCE": "1"})
         self.assertEqual(r.status, 2, r)
-        self.assertTrue(r.err_bytes.startswith(
-            b"\x1b[1m\x1b[31merror:\x1b[0m unexpected argument '\x1b[33m-V\x1b[0m' found\n"), r)
+        self.assertTrue(r.err_bytes.startswith(b"\x1b[1m\x1b[31merror:\x1b[0m"), r)
 
     def test_unwritable_streams_keep_the_status(self):
         for args, redirect, status in ((["-h"], ">&-", 0), (["-h"], ">/dev/full", 0),
@@ -118,7 +87,7 @@ class CommandLineTest(harness.SandboxCase):
                                       stderr=err_file, env=env, timeout=60)
                 self.assertEqual(proc.returncode, 2)
                 err_file.seek(0)
-                self.assertEqual(err_file.read(), HEL_ERROR)
+                self.assertTrue(err_file.read().startswith(b"error: unexpected argument"))
                 self.assertEqual(os.listdir(tmp), [])
         finally:
             os.close(master)

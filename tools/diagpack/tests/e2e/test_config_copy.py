@@ -26,15 +26,6 @@ class ConfigCopyTest(harness.SandboxCase):
                     self.assertEqual(harness.collected(box)[CFG], text.encode())
                     self.assertEqual(harness.collected_mode(box, CFG), mode)
 
-    def test_link_to_config_is_stored_as_the_file(self):
-        target = os.path.join(self.box.opt, "real.cfg")
-        harness.write(target, "{}", 0o640)
-        os.symlink("/opt/real.cfg", self.box.config_path())
-        r = self.box.run()
-        self.assertEqual(self.config_lines(r), [], r)
-        self.assertEqual(harness.collected(self.box)[CFG], b"{}")
-        self.assertEqual(harness.collected_mode(self.box, CFG), 0o640)
-
     def test_config_that_is_a_directory(self):
         os.makedirs(self.box.config_path())
         r = self.box.run()

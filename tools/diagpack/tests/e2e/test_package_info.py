@@ -1,4 +1,4 @@
-"""Stage 4: <key>PackageInfo.txt from dpkg-query (Ubuntu) or rpm."""
+"""Stage 4: <key>PackageInfo.txt from dpkg-query (Ubuntu, Debian) or rpm."""
 
 import os
 import shutil
@@ -34,6 +34,15 @@ class PackageInfoTest(harness.SandboxCase):
         self.assertFalse(self.argv_file_exists("rpm"))
         self.assert_no_failure(err)
         self.assertNotIn("noise", err)
+
+    def test_debian_host_asks_dpkg_query_even_with_rpm_installed(self):
+        self.box.etc_file("os-release", 'NAME="Debian GNU/Linux"\nVERSION_ID="11"\n')
+        self.box.fake_package_manager("dpkg-query", stdout="Package: quorvane-jce\n")
+        self.box.fake_package_manager("rpm", stdout="package quorvane-jce is not installed\n")
+        report, err = self.run_query()
+        self.assertEqual(report, b"Package: quorvane-jce\n")
+        self.assertFalse(self.argv_file_exists("rpm"))
+        self.assert_no_failure(err)
 
     def test_ubuntu_from_lsb_release(self):
         self.box.etc_file("lsb-release", "DISTRIB_ID=Ubuntu\nDISTRIB_RELEASE=24.04\n")

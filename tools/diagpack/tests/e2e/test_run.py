@@ -8,7 +8,7 @@ import threading
 import time
 
 import harness
-from harness import banners, config_failure, log_failure, success_lines
+from harness import banners, config_failure, log_failure, package_failure, success_lines
 
 
 class OutputDirectoryTest(harness.SandboxCase):
@@ -101,14 +101,18 @@ class OutputDirectoryTest(harness.SandboxCase):
 
 class RunTest(harness.SandboxCase):
     def test_host_without_sdk_prints_banners_and_three_failures(self):
-        self.box.fake_package_manager("rpm", stdout="package quorvane-jce is not installed\n", status=1)
-        os.unlink(os.path.join(self.box.bin, "rpm"))  # no package manager at all
+        """The README's run on a Debian build host, line for line."""
+        self.box.etc_file("os-release", 'NAME="Debian GNU/Linux"\nVERSION_ID="12"\n')
+        self.box.fake_package_manager("dpkg-query", status=1,
+                                      stderr="dpkg-query: package 'quorvane-jce' is not installed\n")
         r = self.box.run()
         self.assertEqual(r.status, 0, r)
-        self.assertEqual(r.out.splitlines()[:4], banners(), r)
-        err = r.err.splitlines()
-        self.assertIn(config_failure("No such file or directory (os error 2)"), err)
-        self.assertIn(log_failure("No such file or directory (os error 2)"), err)
+        self.assertEqual(r.out.splitlines(),
+                         harness.success_lines("jce", self.box.archive_path()), r)
+        missing = "No such file or directory (os error 2)"
+        self.assertEqual(r.err.splitlines(), [
+            config_failure(missing), log_failure(missing),
+            package_failure("dpkg-query failed for package: quorvane-jce")], r)
 
     def test_each_executable_uses_its_own_names(self):
         for key in harness.COMPONENTS:
@@ -196,42 +200,44 @@ class InterruptTest(harness.SandboxCase):
                 self.assertLess(largest - at_signal, 256 * MIB, r)
                 self.assertLess(seconds, 10, r)
 
-    def test_sigint_while_the_package_manager_runs(self):
+    def test_stop_signal_while_the_package_manager_runs(self):
         """The package manager signals the tool and sleeps: the tool stops it
-        (and its own child), removes what it made and ends by SIGINT; the
-        next run collects as usual."""
+        (and its own child), removes what it made and ends by that signal;
+        the next run collects as usual."""
         pids = os.path.join(self.box.root, "pids")
-        self.box.fake_program("rpm", 'sleep 8 & echo $$ $! > "%s"\n'
-                              'kill -INT $PPID; wait' % pids)
-        started = time.monotonic()
-        r = self.box.run()
-        self.assertLess(time.monotonic() - started, 5)
-        self.assertEqual(r.status, 128 + signal.SIGINT, r)
-        self.assertNotIn("package details", r.err)
-        self.assertEqual(os.listdir(self.box.tmp), [])
-        for pid in harness.read(pids).split():
-            try:  # the state follows the parenthesised command name
-                state = harness.read(b"/proc/%s/stat" % pid).rsplit(b")", 1)[1].split()[0]
-            except FileNotFoundError:
-                state = b"gone"
-            self.assertIn(state, (b"gone", b"Z"), pid)
+        for signo in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=signo.name):
+                self.box.fake_program("rpm", 'sleep 8 & echo $$ $! > "%s"\n'
+                                      'kill -%d $PPID; wait' % (pids, signo))
+                started = time.monotonic()
+                r = self.box.run()
+                self.assertLess(time.monotonic() - started, 5)
+                self.assertEqual(r.status, 128 + signo, r)
+                self.assertNotIn("package details", r.err)
+                self.assertEqual(os.listdir(self.box.tmp), [])
+                for pid in harness.read(pids).split():
+                    try:  # the state follows the parenthesised command name
+                        state = harness.read(b"/proc/%s/stat" % pid).rsplit(b")", 1)[1].split()[0]
+                    except FileNotFoundError:
+                        state = b"gone"
+                    self.assertIn(state, (b"gone", b"Z"), pid)
 
         self.box.fake_package_manager("rpm", stdout="Name: quorvane-jce\n")
         r = self.box.run()
         self.assertEqual(r.out.splitlines(),
                          harness.success_lines("jce", self.box.archive_path()), r)
 
-    def test_a_signal_the_caller_blocked_stays_blocked(self):
-        """A caller that blocks SIGINT keeps it from ending the run."""
-        harness.skip_under_wrapper(self, "the block is set for the tool itself")
-        self.box.fake_program("rpm", "kill -INT $PPID; echo report")
+    def test_a_signal_the_caller_blocked_or_ignored_stays_so(self):
+        """A caller that blocks SIGINT, or ignores SIGHUP (nohup), keeps it
+        from ending the run."""
+        harness.skip_under_wrapper(self, "the caller's choice is set for the tool itself")
         block = ("python3 -c 'import os, signal, sys; "
                  "signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGINT]); "
                  "os.execv(sys.argv[1], sys.argv[1:])'")
-        r = self.box.run(through=block)
-        self.assertEqual(r.out.splitlines(),
-                         harness.success_lines("jce", self.box.archive_path()), r)
-
+        for name, through in (("INT", block), ("HUP", "nohup")):
+            with self.subTest(signal=name):
+                self.box.fake_program("rpm", "kill -%s $PPID; echo report" % name)
+                self.assert_success(self.box.run(through=through))
 
 
 class StatusLineTest(harness.SandboxCase):

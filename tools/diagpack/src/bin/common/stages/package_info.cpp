@@ -18,7 +18,8 @@ constexpr std::string_view kReportSuffix = "PackageInfo.txt";
 PackageQuery choose_package_query(std::string_view long_os_version,
                                   std::string_view package_name) {
   std::string package(package_name);
-  if (long_os_version.find("Ubuntu") != std::string_view::npos)
+  if (long_os_version.find("Ubuntu") != std::string_view::npos ||
+      long_os_version.find("Debian") != std::string_view::npos)
     return {{"dpkg-query", "-s", package}, true};
   return {{"rpm", "-qi", package}, false};
 }

@@ -1,7 +1,8 @@
 // The package details stage: asks the host's package manager about the
 // component's package and saves its answer, byte for byte, as
-// <key>PackageInfo.txt. Ubuntu hosts are asked with dpkg-query, whose exit
-// status must be zero; every other host with rpm, whose status is ignored.
+// <key>PackageInfo.txt. Ubuntu and Debian hosts are asked with dpkg-query,
+// whose exit status must be zero; every other host with rpm, whose status is
+// ignored (Debian ships an rpm too, which knows nothing of dpkg's packages).
 #pragma once
 
 #include <string>
@@ -27,7 +28,7 @@ struct PackageQuery {
 };
 
 // {"dpkg-query", "-s", package} with the status checked when
-// |long_os_version| contains "Ubuntu" (case-sensitive), else
+// |long_os_version| contains "Ubuntu" or "Debian" (case-sensitive), else
 // {"rpm", "-qi", package} with the status ignored.
 PackageQuery choose_package_query(std::string_view long_os_version,
                                   std::string_view package_name);

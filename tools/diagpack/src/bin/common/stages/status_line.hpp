@@ -55,9 +55,12 @@ class StatusLine {
   // otherwise never drawn, and then nothing a run writes or calls differs
   // from a run without it.
   StatusLine(const Console& console, const Environment& env);
+  // A line that is never drawn.
+  StatusLine() : StatusLine(-1) {}
   // A line drawn on the terminal |fd| (never when -1), timed by |now|.
-  explicit StatusLine(int fd, std::function<Clock::time_point()> now =
-                                  [] { return Clock::now(); });
+  explicit StatusLine(
+      int fd,
+      std::function<Clock::time_point()> now = [] { return Clock::now(); });
   // Erases the line if it is drawn.
   ~StatusLine();
   StatusLine(const StatusLine&) = delete;
