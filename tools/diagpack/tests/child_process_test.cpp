@@ -143,20 +143,16 @@ TEST(ChildProcess, WakeDescriptorStopsTheChildAndItsGroup) {
 // the child and is the result.
 TEST(ChildProcess, TicksWhileWaitingAndStopsOnTheirError) {
   struct Ticks : PieceObserver {
-    int count = 0;
-    int fail_at = 0;
+    int count = 0, fail_at = 0;
     Status piece_done(uint64_t) override {
       if (++count == fail_at) return Error::fixed(ErrorKind::Other, "enough");
       return {};
     }
-  };
-  Ticks ticks;
+  } ticks, stopper;
   auto r = run_child({"sh", "-c", "sleep 0.6; exec >&- 2>&-; sleep 0.6"},
                      test_env(), -1, &ticks);
   ASSERT_TRUE(r.ok()) << r.error().text();
   EXPECT_GE(ticks.count, 4);
-
-  Ticks stopper;
   stopper.fail_at = 2;
   r = run_child({"sleep", "30"}, test_env(), -1, &stopper);
   ASSERT_FALSE(r.ok());

@@ -23,7 +23,6 @@ import subprocess
 import sys
 import tarfile
 import tempfile
-import threading
 import time
 import unittest
 
@@ -353,31 +352,23 @@ class SandboxCase(unittest.TestCase):
 
 class Terminal:
     """A pseudo-terminal for a run's standard streams: pass .fd as stdout or
-    stderr of Sandbox.run. close() returns every byte the terminal was
-    given, as they reach its far side (a line feed as carriage return and
-    line feed)."""
+    stderr of Sandbox.run. read() closes it and returns every byte it was
+    given (a line feed as carriage return and line feed); it holds 64 KiB,
+    far more than a run prints."""
 
     def __init__(self):
         self.master, self.fd = pty.openpty()
-        self.seen = bytearray()
-        self.reader = threading.Thread(target=self._read)
-        self.reader.start()
 
-    def _read(self):
-        while True:
-            try:
-                chunk = os.read(self.master, 65536)
-            except OSError:  # EIO: no descriptor of the terminal is open
-                return
-            if not chunk:
-                return
-            self.seen += chunk
-
-    def close(self):
+    def read(self):
         os.close(self.fd)
-        self.reader.join()
+        seen = b""
+        try:
+            while chunk := os.read(self.master, 65536):
+                seen += chunk
+        except OSError:  # EIO: no descriptor of the terminal is open
+            pass
         os.close(self.master)
-        return bytes(self.seen)
+        return seen
 
 
 def screen(data):

@@ -244,56 +244,41 @@ class StatusLineTest(harness.SandboxCase):
     """On a terminal a long phase shows one line on standard error, taken
     away again before anything else is printed; elsewhere nothing changes."""
 
-    ENOENT = "No such file or directory (os error 2)"
-
-    def waiting_run(self, seconds, env, stdout, stderr):
-        """A run whose package manager takes |seconds|; the configuration
-        and the logs are missing, so both streams have lines."""
+    def waiting_run(self, seconds, term, stdout, stderr):
+        """A run whose package manager takes |seconds| and whose config and
+        logs are missing, so both streams have lines. Returns them as
+        printed, both streams in order."""
         self.box.fake_program("rpm", "sleep %s; echo report" % seconds)
-        r = self.box.run(env=env, stdout=stdout, stderr=stderr)
+        r = self.box.run(env={"TERM": term}, stdout=stdout, stderr=stderr)
         self.assertEqual(r.status, 0, r)
-        return r
-
-    def todays_lines(self):
-        """What the run prints, both streams in the order printed."""
         out = success_lines("jce", self.box.archive_path())
-        return (out[:2] + [config_failure(self.ENOENT)] + out[2:3] +
-                [log_failure(self.ENOENT)] + out[3:])
+        enoent = "No such file or directory (os error 2)"
+        return out[:2] + [config_failure(enoent)] + out[2:3] + [log_failure(enoent)] + out[3:]
 
     def test_waiting_line_on_a_terminal_leaves_todays_screen(self):
         terminal = harness.Terminal()
-        try:
-            self.waiting_run(4, {"TERM": "xterm"}, terminal.fd, terminal.fd)
-        finally:
-            seen = terminal.close()
-        self.assertIn(b"\rwaiting for rpm -qi quorvane-jce: 3 s, Ctrl-C stops cleanly",
-                      seen)
+        lines = self.waiting_run(4, "xterm", terminal.fd, terminal.fd)
+        seen = terminal.read()
+        self.assertIn(b"\rwaiting for rpm -qi quorvane-jce: 3 s, Ctrl-C stops cleanly", seen)
         self.assertNotIn(b"\x1b", seen)
-        self.assertEqual(harness.screen(seen), self.todays_lines())
+        self.assertEqual(harness.screen(seen), lines)
 
     def test_elsewhere_both_streams_are_todays(self):
         """Standard error in a file (standard output on a terminal), and a
         terminal whose TERM is "dumb"."""
-        lines = self.todays_lines()
-        with self.subTest(stderr="a file"), tempfile.TemporaryFile() as err:
+        with tempfile.TemporaryFile() as err:
             terminal = harness.Terminal()
-            try:
-                self.waiting_run(2.5, {"TERM": "xterm"}, terminal.fd, err)
-            finally:
-                seen = terminal.close()
+            lines = self.waiting_run(2.5, "xterm", terminal.fd, err)
             err.seek(0)
+            failed = [l.startswith("Failed") for l in lines]
             self.assertEqual(err.read(), "".join(
-                l + "\n" for l in lines if l.startswith("Failed")).encode())
-            self.assertEqual(seen, "".join(
-                l + "\r\n" for l in lines if not l.startswith("Failed")).encode())
-        with self.subTest(term="dumb"):
-            os.unlink(self.box.archive_path())
-            terminal = harness.Terminal()
-            try:
-                self.waiting_run(2.5, {"TERM": "dumb"}, terminal.fd, terminal.fd)
-            finally:
-                seen = terminal.close()
-            self.assertEqual(seen, "".join(l + "\r\n" for l in lines).encode())
+                l + "\n" for l, f in zip(lines, failed) if f).encode())
+            self.assertEqual(terminal.read(), "".join(
+                l + "\r\n" for l, f in zip(lines, failed) if not f).encode())
+        os.unlink(self.box.archive_path())
+        terminal = harness.Terminal()
+        lines = self.waiting_run(2.5, "dumb", terminal.fd, terminal.fd)
+        self.assertEqual(terminal.read(), "".join(l + "\r\n" for l in lines).encode())
 
 
 if __name__ == "__main__":
