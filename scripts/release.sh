@@ -41,7 +41,8 @@ case "$arch" in
     ;;
 esac
 build=$(realpath -m "$build")
-qemu_skip='^(ChildProcess\.MissingProgramIsOsError|e2e_test_command_line'
+qemu_skip='^(ChildProcess\.(MissingProgramIsOsError|StartsTheSameWhereSpawnIsRefused)'
+qemu_skip+='|e2e_test_command_line'
 qemu_skip+='|ParallelGzTest\.(WorkersRun|OneUsableCpu|WriteFailureIn|FullDisk|DestroyedWith).*)$'
 
 # Every timestamp in the packages is the last commit's.

@@ -1,11 +1,17 @@
 #include "sys/child_process.hpp"
 
 #include <errno.h>
+#include <fcntl.h>  // O_CLOEXEC
 #include <gtest/gtest.h>
+#include <sched.h>  // unshare
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>  // setrlimit
+#include <sys/syscall.h>   // SYS_clone3, SYS_close_range
 #include <sys/wait.h>
 #include <unistd.h>  // usleep, environ, chdir
 
+#include <algorithm>  // std::max
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -157,6 +163,97 @@ TEST(ChildProcess, TicksWhileWaitingAndStopsOnTheirError) {
   r = run_child({"sleep", "30"}, test_env(), -1, &stopper);
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().text(), "enough");
+}
+
+// Where the C library's spawn is refused (a seccomp profile answering
+// clone3 with EPERM, an older one refusing close_range too; no close_range
+// and no /proc, as in a chroot on a kernel before 5.9), a child sees what it
+// sees elsewhere: only 0, 1 and 2 open below the soft limit of 64 (a stray
+// descriptor inherited at 63), stdin at end of file and, with /proc, its own
+// process group, nothing blocked and SIGPIPE at its default (the run blocks
+// and ignores them); a script whose interpreter is missing gives ENOENT.
+TEST(ChildProcess, StartsTheSameWhereSpawnIsRefused) {
+  test::TempDir dir;
+  const std::string broken = dir.path("broken");
+  test::write_file(broken, "#!/nonexistent/interpreter\n", 0755);
+  // An external program tries each descriptor: bash keeps copies of those
+  // it redirects for its builtins.
+  const std::string probe = R"sh(exec 2>/dev/null
+for ((fd = 0; fd < 64; fd++)); do /bin/true <&$fd && printf '%d ' $fd; done
+read -r line; echo "eof=$?"
+if [ -r /proc/$$/stat ]; then
+  set -- $(sed 's/.*) //' /proc/$$/stat)
+  blk=$(sed -n 's/^SigBlk:\s*//p' /proc/self/status)
+  ign=$(sed -n 's/^SigIgn:\s*//p' /proc/self/status)
+  echo "leader=$(($3 == $$)) blocked=$((0x$blk)) pipe=$(((0x$ign >> 12) & 1))"
+fi
+exit 7)sh";
+  struct Host {
+    const char* name;
+    std::vector<long> refused;
+    int err;
+    bool hide_proc;
+  };
+  std::string skipped;
+  for (const Host& host :
+       {Host{"ordinary", {}, 0, false},
+        Host{"clone3 refused", {SYS_clone3}, EPERM, false},
+        Host{"clone3, close_range refused",
+             {SYS_clone3, SYS_close_range},
+             EPERM,
+             false},
+        Host{"no close_range, no /proc", {SYS_close_range}, ENOSYS, true}}) {
+    SCOPED_TRACE(host.name);
+    int report[2];
+    ASSERT_EQ(::pipe2(report, O_CLOEXEC), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {  // only the report (on 3) and the stray stay above 2
+      const auto say = [](const std::string& text) {
+        [[maybe_unused]] const ssize_t n = ::write(3, text.data(), text.size());
+        ::_exit(0);
+      };
+      const rlimit limit{64, 64};
+      sigset_t term;
+      sigemptyset(&term);
+      sigaddset(&term, SIGTERM);
+      if (::dup3(report[1], 3, O_CLOEXEC) != 3 ||
+          ::close_range(4, ~0U, 0) != 0 || ::dup2(0, 63) != 63 ||
+          ::setrlimit(RLIMIT_NOFILE, &limit) != 0 ||
+          ::sigprocmask(SIG_BLOCK, &term, nullptr) != 0 ||
+          ::signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+        ::_exit(1);
+      if (host.hide_proc &&
+          (::unshare(CLONE_NEWNS) != 0 ||
+           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+           ::mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
+        say("skip: no mount namespace to hide /proc in (needs root)");
+      if (!host.refused.empty() &&
+          !test::refuse_system_calls(host.refused, host.err))
+        say("skip: cannot install a seccomp filter");
+      auto r = run_child({"bash", "-c", probe}, test_env());
+      auto b = run_child({broken}, test_env());
+      say((r ? r->out + "exit " + std::to_string(WEXITSTATUS(r->wait_status))
+             : r.error().text()) +
+          "\n" + (b ? "started" : b.error().text()));
+    }
+    ::close(report[1]);
+    UniqueFd from_child(report[0]);
+    std::string got(4096, '\0');  // one write, of less than a pipe's buffer
+    got.resize(
+        std::max<ssize_t>(0, ::read(from_child.get(), got.data(), 4096)));
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_EQ(status, 0) << got;
+    if (got.rfind("skip: ", 0) == 0) {
+      skipped += std::string(host.name) + ": " + got.substr(6) + "; ";
+      continue;
+    }
+    EXPECT_EQ(got, std::string("0 1 2 eof=1\n") +
+                       (host.hide_proc ? "" : "leader=1 blocked=0 pipe=0\n") +
+                       "exit 7\nNo such file or directory (os error 2)");
+  }
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 }  // namespace

@@ -10,12 +10,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>  // mkdtemp, getenv
+#include <linux/filter.h>   // sock_filter, BPF_STMT, BPF_JUMP
+#include <linux/seccomp.h>  // seccomp_data, SECCOMP_RET_ERRNO
+#include <stdlib.h>         // mkdtemp, getenv
+#include <sys/prctl.h>      // PR_SET_SECCOMP
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstddef>  // offsetof
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -207,6 +211,26 @@ inline bool reports_holes(const std::string& dir) {
                      ::lseek(fd.get(), 0, SEEK_HOLE) < (4 << 20);
   ::unlink(probe.c_str());
   return holes;
+}
+
+// Makes each system call in |numbers| fail with |err|, without running, on
+// the calling thread and whatever it starts later, as a sandbox's seccomp
+// profile does; for a forked child of a test, as the filter stays. Returns
+// false when the filter cannot be installed.
+inline bool refuse_system_calls(const std::vector<long>& numbers, int err) {
+  std::vector<sock_filter> program{
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+  auto to_refusal = static_cast<unsigned char>(numbers.size());
+  for (long number : numbers)
+    program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K,
+                               static_cast<uint32_t>(number), to_refusal--, 0));
+  program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  program.push_back(BPF_STMT(BPF_RET | BPF_K,
+                             SECCOMP_RET_ERRNO | static_cast<uint32_t>(err)));
+  const sock_fprog filter{static_cast<unsigned short>(program.size()),
+                          program.data()};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
 }
 
 }  // namespace diagpack::test

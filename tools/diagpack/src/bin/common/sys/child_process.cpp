@@ -1,100 +1,23 @@
 #include "sys/child_process.hpp"
 
 #include <errno.h>
-#include <fcntl.h>     // O_RDONLY, O_CLOEXEC, F_DUPFD_CLOEXEC
+#include <fcntl.h>     // O_RDONLY
 #include <poll.h>      // poll
-#include <signal.h>    // kill, sigset_t
-#include <spawn.h>     // posix_spawn and its attributes and file actions
+#include <signal.h>    // kill
 #include <sys/stat.h>  // S_ISREG
 #include <sys/wait.h>  // waitpid, WIFEXITED
 #include <time.h>      // nanosleep
-#include <unistd.h>    // pipe2, faccessat
+#include <unistd.h>    // faccessat
 
 #include <optional>
 #include <utility>  // std::exchange
 
-#include "sys/files.hpp"  // read_some, status_following_links
+#include "sys/files.hpp"  // open_fd, read_some, status_following_links
+#include "sys/spawn.hpp"  // spawn_program, make_pipe
 
 namespace diagpack {
 
 namespace {
-
-// The file actions and attributes of one spawn, destroyed when it is done.
-class SpawnSetup {
- public:
-  SpawnSetup() {
-    actions_ok_ = ::posix_spawn_file_actions_init(&actions_) == 0;
-    attr_ok_ = ::posix_spawnattr_init(&attr_) == 0;
-  }
-  ~SpawnSetup() {
-    if (actions_ok_) ::posix_spawn_file_actions_destroy(&actions_);
-    if (attr_ok_) ::posix_spawnattr_destroy(&attr_);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-  // Puts |stdin_fd|, |stdout_fd| and |stderr_fd| on 0, 1 and 2 of the child
-  // and closes every descriptor above them, with an empty signal mask (this
-  // process blocks its stop signals), SIGPIPE back at its default (this
-  // process ignores it) and a process group of its own. Returns 0 or an
-  // errno value.
-  int prepare(int stdin_fd, int stdout_fd, int stderr_fd) {
-    if (!actions_ok_ || !attr_ok_) return ENOMEM;
-    const int moves[3][2] = {{stdin_fd, 0}, {stdout_fd, 1}, {stderr_fd, 2}};
-    for (const auto& m : moves)
-      if (int rc = ::posix_spawn_file_actions_adddup2(&actions_, m[0], m[1]))
-        return rc;
-    // Our own descriptors are close-on-exec; this also keeps from the child
-    // any descriptor that whoever started us left open.
-    if (int rc = ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3))
-      return rc;
-    sigset_t none, pipe_only;
-    sigemptyset(&none);
-    sigemptyset(&pipe_only);
-    sigaddset(&pipe_only, SIGPIPE);
-    if (int rc = ::posix_spawnattr_setsigmask(&attr_, &none)) return rc;
-    if (int rc = ::posix_spawnattr_setsigdefault(&attr_, &pipe_only)) return rc;
-    if (int rc = ::posix_spawnattr_setpgroup(&attr_, 0)) return rc;
-    return ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK |
-                                                  POSIX_SPAWN_SETSIGDEF |
-                                                  POSIX_SPAWN_SETPGROUP);
-  }
-
-  const posix_spawn_file_actions_t* actions() const { return &actions_; }
-  const posix_spawnattr_t* attr() const { return &attr_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attr_;
-  bool actions_ok_ = false;
-  bool attr_ok_ = false;
-};
-
-// Moves |fd| to a number above 2, so that putting the child's descriptors
-// on 0, 1 and 2 in turn can never overwrite one still to be moved (a parent
-// started with a standard descriptor closed hands those numbers out).
-Status lift_above_stdio(UniqueFd& fd) {
-  if (fd.get() > 2) return {};
-  int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 3);
-  if (moved < 0) return Error::os(errno);
-  fd.reset(moved);
-  return {};
-}
-
-struct Pipe {
-  UniqueFd read;
-  UniqueFd write;
-};
-
-// A pipe with close-on-exec on both ends, both above 2.
-Result<Pipe> make_pipe() {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return Error::os(errno);
-  Pipe p{UniqueFd(fds[0]), UniqueFd(fds[1])};
-  if (auto st = lift_above_stdio(p.read); !st) return st.take_error();
-  if (auto st = lift_above_stdio(p.write); !st) return st.take_error();
-  return p;
-}
 
 // waitpid(pid) retried on EINTR. Returns the wait status or the error.
 Result<int> wait_for(pid_t pid) {
@@ -208,10 +131,6 @@ Result<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
   auto err = make_pipe();
   if (!err) return err.take_error();
 
-  SpawnSetup setup;
-  if (int rc =
-          setup.prepare(dev_null->get(), out->write.get(), err->write.get()))
-    return Error::os(rc);
   std::vector<char*> args;
   for (const std::string& a : argv)
     args.push_back(const_cast<char*>(a.c_str()));
@@ -220,14 +139,13 @@ Result<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
   for (const std::string& v : env.vars)
     vars.push_back(const_cast<char*>(v.c_str()));
   vars.push_back(nullptr);
-  // posix_spawn reports a failed exec (ENOENT, EACCES, ...) as its result.
-  pid_t pid = -1;
-  if (int rc = ::posix_spawn(&pid, program->c_str(), setup.actions(),
-                             setup.attr(), args.data(), vars.data()))
-    return Error::os(rc);
+  auto pid =
+      spawn_program(program->c_str(), args.data(), vars.data(),
+                    {dev_null->get(), out->write.get(), err->write.get()});
+  if (!pid) return pid.take_error();
   // Our copies of the write ends close on return: each pipe then reaches end
   // of file when the child (and whatever it started) closes its end.
-  return ChildProcess(pid, std::move(out->read), std::move(err->read));
+  return ChildProcess(*pid, std::move(out->read), std::move(err->read));
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept

@@ -54,9 +54,11 @@ class ChildProcess {
   // as the leader of a new process group (so that it and whatever it starts
   // can be stopped together, and a terminal's Ctrl-C reaches this process
   // alone, which then stops the child itself).
-  // |argv| must not be empty. Returns the child or the OS error of the pipe,
-  // the open of /dev/null, the search (ENOENT for a program not found) or
-  // the spawn.
+  // Where a sandbox or an old kernel without /proc refuses the C library's
+  // spawn, the child is started with fork and exec instead, to the same
+  // effect. |argv| must not be empty. Returns the child or the OS error of
+  // the pipe, the open of /dev/null, the search (ENOENT for a program not
+  // found) or the start (the exec's error for a program that cannot run).
   static Result<ChildProcess> start(const std::vector<std::string>& argv,
                                     const Environment& env);
 
