@@ -144,6 +144,27 @@ TEST(ChildProcess, WakeDescriptorStopsTheChildAndItsGroup) {
   ::close(wake[1]);
 }
 
+// With ticks, the wait wakes while the child says nothing, both while it
+// holds its pipes and after it closed them; an error from the ticks stops
+// the child and is the result.
+TEST(ChildProcess, TicksWhileWaitingAndStopsOnTheirError) {
+  struct Ticks : PieceObserver {
+    int count = 0, fail_at = 0;
+    Status piece_done(uint64_t) override {
+      if (++count == fail_at) return Error::fixed(ErrorKind::Other, "enough");
+      return {};
+    }
+  } ticks, stopper;
+  auto r = run_child({"sh", "-c", "sleep 0.6; exec >&- 2>&-; sleep 0.6"},
+                     test_env(), -1, &ticks);
+  ASSERT_TRUE(r.ok()) << r.error().text();
+  EXPECT_GE(ticks.count, 4);
+  stopper.fail_at = 2;
+  r = run_child({"sleep", "30"}, test_env(), -1, &stopper);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().text(), "enough");
+}
+
 // Where the C library's spawn is refused (a seccomp profile answering
 // clone3 with EPERM, an older one refusing close_range too; no close_range
 // and no /proc, as in a chroot on a kernel before 5.9), a child sees what it

@@ -21,7 +21,8 @@ std::string archive_path(const std::string& out_dir);
 // the walk's first error, or the first error of ending the archive,
 // finishing the stream or closing the file. It looks at run.interrupts
 // while it writes: when a stop signal is pending it stops, removes the
-// archive it created and returns an error of kind Interrupted.
+// archive it created and returns an error of kind Interrupted. Its progress
+// goes to run.status.
 Status archive_output_directory(const RunContext& run);
 
 }  // namespace diagpack

@@ -5,6 +5,7 @@
 #include "base/path_ops.hpp"
 #include "base/utf8.hpp"           // utf8_lossy
 #include "config/config_file.hpp"  // read_log_location
+#include "stages/long_phase.hpp"
 #include "sys/copy_file.hpp"
 #include "sys/directories.hpp"  // open_dir
 #include "sys/files.hpp"        // status_following_links
@@ -16,6 +17,17 @@ namespace {
 bool is_directory(const std::string& path) {
   auto st = status_following_links(path);
   return st && S_ISDIR(st->st_mode);
+}
+
+// The bytes of all |logs| as their status gives them now; one whose status
+// cannot be read counts for nothing.
+uint64_t total_size(const std::vector<std::string>& logs) {
+  uint64_t total = 0;
+  for (const std::string& path : logs) {
+    auto st = status_following_links(path);
+    if (st) total += static_cast<uint64_t>(st->st_size);
+  }
+  return total;
 }
 
 }  // namespace
@@ -53,9 +65,12 @@ Status collect_log_files(const RunContext& run) {
 
   auto logs = find_log_files(*log_dir, *log_name);
   if (!logs) return logs.take_error();
+  // The total is only for the status line: without one, no file is asked.
+  LongPhase phase(run, StatusPhase::copying_logs(
+                           run.status.active() ? total_size(*logs) : 0));
   for (const std::string& path : *logs) {
-    auto copied =
-        copy_file(path, join_path(run.out_dir, file_name(path).value_or("")));
+    auto copied = copy_file(
+        path, join_path(run.out_dir, file_name(path).value_or("")), phase);
     if (!copied) return copied.take_error();
   }
   return {};

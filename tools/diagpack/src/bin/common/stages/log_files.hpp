@@ -23,7 +23,9 @@ inline constexpr std::string_view kNoLogNameText =
 // directory in listing order. Returns read_log_location's error,
 // kNoLogDirectoryText or kNoLogNameText (InvalidInput) when the location
 // has no directory or no final name, find_log_files' error, or the first
-// copy_file error (earlier copies stay, later matches are skipped).
+// copy_file error (earlier copies stay, later matches are skipped); an
+// error of kind Interrupted when a stop signal arrives during a copy. The
+// status line shows the bytes copied of the matched logs' total.
 Status collect_log_files(const RunContext& run);
 
 // The paths (join_path of |log_dir| and the entry name) of the entries of
