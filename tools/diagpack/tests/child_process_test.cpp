@@ -13,6 +13,7 @@
 
 #include <algorithm>  // std::max
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -72,7 +73,14 @@ TEST(ChildProcess, SearchesOnlyTheRunsPath) {
   test::TempDir dir;
   test::write_file(dir.path("tool"), "#!/bin/sh\necho \"$MARK\"\n", 0755);
   test::write_file(dir.path("plain"), "", 0644);
+  // In the directory for the test's length, and back after it, so later
+  // tests in the same process do not stand in a removed directory.
+  const std::filesystem::path before = std::filesystem::current_path();
   ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+  struct Back {
+    std::filesystem::path to;
+    ~Back() { std::filesystem::current_path(to); }
+  } back{before};
   for (const char* path : {"PATH=", "PATH=:", "PATH=::/nonexistent"}) {
     const Environment env{{}, {path}};
     EXPECT_EQ(find_program("tool", env).error().os_code(), ENOENT) << path;
