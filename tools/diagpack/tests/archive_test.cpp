@@ -40,7 +40,9 @@ TEST(ArchiveStep, StopsAndRemovesItsArchiveWhenASignalIsPending) {
   const ComponentInfo info = component_info(Component::jce);
   const Environment env;
   const long long before = bytes_read();
-  Status status = archive_output_directory({info, out_dir, env, watch});
+  StatusLine no_line;
+  Status status =
+      archive_output_directory({info, out_dir, env, watch, no_line});
   const long long read = bytes_read() - before;
   EXPECT_EQ(watch.take(), SIGTERM);  // or it ends this process on unblocking
 

@@ -13,6 +13,7 @@
 
 #include <algorithm>  // std::max
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -78,7 +79,14 @@ TEST(ChildProcess, SearchesOnlyTheRunsPath) {
   test::TempDir dir;
   test::write_file(dir.path("tool"), "#!/bin/sh\necho \"$MARK\"\n", 0755);
   test::write_file(dir.path("plain"), "", 0644);
+  // In the directory for the test's length, and back after it, so later
+  // tests in the same process do not stand in a removed directory.
+  const std::filesystem::path before = std::filesystem::current_path();
   ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+  struct Back {
+    std::filesystem::path to;
+    ~Back() { std::filesystem::current_path(to); }
+  } back{before};
   for (const char* path : {"PATH=", "PATH=:", "PATH=::/nonexistent"}) {
     const Environment env{{}, {path}};
     EXPECT_EQ(find_program("tool", env).error().os_code(), ENOENT) << path;
@@ -148,6 +156,27 @@ TEST(ChildProcess, WakeDescriptorStopsTheChildAndItsGroup) {
   EXPECT_EQ(r.error().kind(), ErrorKind::Interrupted);
   ::close(wake[0]);
   ::close(wake[1]);
+}
+
+// With ticks, the wait wakes while the child says nothing, both while it
+// holds its pipes and after it closed them; an error from the ticks stops
+// the child and is the result.
+TEST(ChildProcess, TicksWhileWaitingAndStopsOnTheirError) {
+  struct Ticks : PieceObserver {
+    int count = 0, fail_at = 0;
+    Status piece_done(uint64_t) override {
+      if (++count == fail_at) return Error::fixed(ErrorKind::Other, "enough");
+      return {};
+    }
+  } ticks, stopper;
+  auto r = run_child({"sh", "-c", "sleep 0.6; exec >&- 2>&-; sleep 0.6"},
+                     test_env(), -1, &ticks);
+  ASSERT_TRUE(r.ok()) << r.error().text();
+  EXPECT_GE(ticks.count, 4);
+  stopper.fail_at = 2;
+  r = run_child({"sleep", "30"}, test_env(), -1, &stopper);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().text(), "enough");
 }
 
 // Where the C library's spawn is refused (a seccomp profile answering

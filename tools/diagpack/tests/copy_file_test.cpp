@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <numeric>
 
 #include "test_support.hpp"
 
@@ -130,6 +132,39 @@ TEST_F(CopyFileTest, LargeDenseFileIsByteIdentical) {
   ASSERT_TRUE(n) << n.error().text();
   EXPECT_EQ(*n, bytes.size());
   EXPECT_TRUE(read_file(path("copy")) == bytes);
+}
+
+// The copy goes in pieces of at most kCopyPieceBytes, each reported before
+// the next begins; an error from the observer stops the copy there, with
+// the destination as far as was reported.
+TEST_F(CopyFileTest, ReportsBoundedPiecesAndStopsOnTheObserversError) {
+  struct Pieces : PieceObserver {
+    std::vector<uint64_t> seen;
+    size_t stop_at = 0;
+    Status piece_done(uint64_t bytes) override {
+      seen.push_back(bytes);
+      if (seen.size() == stop_at) return Error::interrupted();
+      return {};
+    }
+  };
+  const std::string bytes = random_bytes(2 * kCopyPieceBytes + 4096, 5);
+  write_file(path("big"), bytes);
+  Pieces all;
+  auto n = copy_file(path("big"), path("copy"), all);
+  ASSERT_TRUE(n) << n.error().text();
+  EXPECT_GE(all.seen.size(), 3u);
+  EXPECT_LE(*std::max_element(all.seen.begin(), all.seen.end()),
+            kCopyPieceBytes);
+  EXPECT_EQ(std::accumulate(all.seen.begin(), all.seen.end(), uint64_t{0}),
+            bytes.size());
+
+  Pieces first;
+  first.stop_at = 1;
+  n = copy_file(path("big"), path("stopped"), first);
+  ASSERT_FALSE(n);
+  EXPECT_EQ(n.error().kind(), ErrorKind::Interrupted);
+  EXPECT_EQ(static_cast<uint64_t>(status_of(path("stopped")).st_size),
+            first.seen.at(0));
 }
 
 TEST_F(CopyFileTest, ProcFileReportingSizeZeroIsReadToItsEnd) {

@@ -233,6 +233,25 @@ TEST_F(DirWalkTest, EntriesReplacedAfterTheListingAreStoredAsOpened) {
   EXPECT_EQ(find_entry(entries, "jce-data/grew")->data, std::string(3000, 'g'));
 }
 
+// For short names and files without holes the estimate is the stream's
+// exact length, end marker included.
+TEST_F(DirWalkTest, EstimateIsTheStreamLengthOfPlainEntries) {
+  write_file(in_out("a.log"), std::string(1000, 'a'));
+  write_file(in_out("empty"), "");
+  make_dir(in_out("sub"));
+  write_file(in_out("sub/b.log"), std::string(512, 'b'));
+  ASSERT_EQ(::symlink("a.log", in_out("link").c_str()), 0);
+  ASSERT_EQ(::mkfifo(in_out("pipe").c_str(), 0600), 0);
+  StringSink sink;
+  {
+    TarBuilder builder(sink);  // ends the archive when it goes
+    ASSERT_TRUE(append_dir_all(builder, "jce-data", out_));
+  }
+  auto estimate = estimate_dir_all(out_);
+  ASSERT_TRUE(estimate) << estimate.error().text();
+  EXPECT_EQ(*estimate, sink.data.size());
+}
+
 TEST_F(DirWalkTest, LongNamesBelowTheTopKeepTheirFullPath) {
   const std::string name(120, 'n');
   write_file(in_out(name), "long");

@@ -15,6 +15,7 @@ A test module calls harness.main() instead of unittest.main(): it exits 77
 import gzip
 import json
 import os
+import pty
 import shutil
 import signal
 import stat
@@ -67,13 +68,15 @@ def main(programs=()):
     unittest.main(verbosity=2)
 
 
-def run_to_end(cmd, timeout, **popen_args):
+def run_to_end(cmd, timeout, stdout=None, stderr=None, **popen_args):
     """subprocess.run(cmd, capture_output=True, timeout=timeout), except that
     |cmd| starts a session of its own, and every process still in it is
     killed should the run time out (or the wait be interrupted): killing the
     first process alone would leave the tool (which blocks SIGTERM) and its
-    package manager (in a process group of its own) running."""
-    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+    package manager (in a process group of its own) running. |stdout| or
+    |stderr|, when given, replaces that pipe (its output is then None)."""
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE if stdout is None else stdout,
+                            stderr=subprocess.PIPE if stderr is None else stderr,
                             start_new_session=True, **popen_args)
     try:
         out, err = proc.communicate(timeout=timeout)
@@ -121,10 +124,10 @@ def exe(key="jce"):
 class Result:
     def __init__(self, proc):
         self.status = proc.returncode
-        self.out_bytes = proc.stdout
-        self.err_bytes = proc.stderr
-        self.out = proc.stdout.decode("utf-8", errors="replace")
-        self.err = proc.stderr.decode("utf-8", errors="replace")
+        self.out_bytes = proc.stdout or b""
+        self.err_bytes = proc.stderr or b""
+        self.out = self.out_bytes.decode("utf-8", errors="replace")
+        self.err = self.err_bytes.decode("utf-8", errors="replace")
 
     def __repr__(self):
         return "status=%r\nstdout=%r\nstderr=%r" % (self.status, self.out, self.err)
@@ -242,7 +245,7 @@ class Sandbox:
 
     def run(self, key="jce", args=(), env=None, tmpdir=None, umask=0o022,
             cwd=None, pre="", post="", argv0=None, stdin=None, timeout=120,
-            shell_redirect="", through=""):
+            shell_redirect="", through="", stdout=None, stderr=None):
         """Runs diagpack-<key> in a private mount namespace.
 
         args:    the tool's arguments, str or raw bytes.
@@ -254,6 +257,8 @@ class Sandbox:
         shell_redirect: appended to the tool's command, e.g. '>&-'.
         through: shell words that run the tool, e.g. '/usr/bin/time -f %M'
                  (argv[0] is then the executable's path).
+        stdout, stderr: a descriptor or file for that stream instead of
+                 capturing it (a Terminal's fd); the Result then holds "".
         """
         variables = {
             "PATH": self.bin + ":/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
@@ -287,7 +292,8 @@ class Sandbox:
                _b(argv0) if argv0 is not None else prog.encode()]
         cmd += [_b(a) for a in args]
         proc = run_to_end(cmd, timeout, env=variables,
-                          stdin=stdin if stdin is not None else subprocess.DEVNULL)
+                          stdin=stdin if stdin is not None else subprocess.DEVNULL,
+                          stdout=stdout, stderr=stderr)
         if WRAPPER and b"valgrind: " in proc.stderr:
             # valgrind keeps its own files in TMPDIR and cannot start where
             # a test makes that unusable; those cases run in the plain suite.
@@ -342,6 +348,49 @@ class SandboxCase(unittest.TestCase):
         self.assertEqual(r.out.splitlines(), banners(), r)
         self.assertEqual(r.err.splitlines()[-1], archive_failure(out_dir, error), r)
         self.assertTrue(os.path.isdir(out_dir), r)
+
+
+class Terminal:
+    """A pseudo-terminal for a run's standard streams: pass .fd as stdout or
+    stderr of Sandbox.run. read() closes it and returns every byte it was
+    given (a line feed as carriage return and line feed); it holds 64 KiB,
+    far more than a run prints."""
+
+    def __init__(self):
+        self.master, self.fd = pty.openpty()
+
+    def read(self):
+        os.close(self.fd)
+        seen = b""
+        try:
+            while chunk := os.read(self.master, 65536):
+                seen += chunk
+        except OSError:  # EIO: no descriptor of the terminal is open
+            pass
+        os.close(self.master)
+        return seen
+
+
+def screen(data):
+    """The lines a terminal shows after receiving |data|: a carriage return
+    moves to the start of the line, a line feed one line down, and every
+    other character replaces the one under the cursor. Trailing blanks and
+    a last empty line are left out."""
+    rows, row, col = [[]], 0, 0
+    for ch in data.decode("utf-8", errors="replace"):
+        if ch == "\r":
+            col = 0
+        elif ch == "\n":
+            row += 1
+            if row == len(rows):
+                rows.append([])
+        else:
+            line = rows[row]
+            line.extend(" " * (col + 1 - len(line)))
+            line[col] = ch
+            col += 1
+    lines = ["".join(r).rstrip(" ") for r in rows]
+    return lines[:-1] if lines and lines[-1] == "" else lines
 
 
 def _b(v):

@@ -3,10 +3,12 @@ lines, exit statuses and the process prelude."""
 
 import os
 import signal
+import tempfile
+import threading
 import time
 
 import harness
-from harness import config_failure, log_failure, package_failure
+from harness import banners, config_failure, log_failure, package_failure, success_lines
 
 
 class OutputDirectoryTest(harness.SandboxCase):
@@ -129,7 +131,66 @@ class RunTest(harness.SandboxCase):
         self.assertIn("osInfo.txt", harness.collected(self.box))
 
 
+MIB = 1 << 20
+
+
 class InterruptTest(harness.SandboxCase):
+    def interrupt_copy(self, name):
+        """Runs the tool; once its copy <output dir>/|name| has passed 64 MiB,
+        sends SIGINT to the process that has it open and watches the copy
+        until the run ends. Returns the run, the copy's size just after the
+        signal, the largest size seen and the seconds from the signal on."""
+        copy = os.path.join(self.box.output_dir(), name)
+        done = {}
+        thread = threading.Thread(target=lambda: done.update(r=self.box.run()))
+        thread.start()
+        size = lambda: os.stat(copy).st_size if os.path.exists(copy) else 0
+        while thread.is_alive() and size() < 64 * MIB:
+            time.sleep(0.001)
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                fds = "/proc/%s/fd" % pid
+                if any(os.readlink(os.path.join(fds, fd)) == copy for fd in os.listdir(fds)):
+                    os.kill(int(pid), signal.SIGINT)
+                    break
+            except OSError:
+                continue
+        else:
+            self.fail("the copy ended before it could be interrupted")
+        signalled = time.monotonic()
+        at_signal = largest = size()
+        while thread.is_alive():
+            largest = max(largest, size())
+            time.sleep(0.001)
+        thread.join()
+        return done["r"], at_signal, largest, time.monotonic() - signalled
+
+    def test_sigint_during_a_multi_gib_copy(self):
+        """Copies go in bounded pieces and stop at the first piece boundary
+        after the signal: the run ends by SIGINT long before a copy of 2 GiB
+        (written out, so no file system can shortcut it) could have ended,
+        and leaves nothing behind."""
+        harness.skip_under_wrapper(self, "the copy must outpace the watcher")
+        big = os.path.join(self.box.opt, "big")
+        with open(big, "wb") as f:
+            for _ in range(2048):
+                f.write(bytes(MIB))
+        os.makedirs(os.path.join(self.box.opt, "log"))
+        for name, place, stages in (("quorvane-jce.cfg", self.box.config_path(), 2),
+                                    ("jce.log", self.box.opt + "/log/jce.log", 3)):
+            with self.subTest(copy=name):
+                if stages == 3:  # a small configuration, no longer a link to big
+                    os.unlink(self.box.config_path())
+                    self.box.log_config("/opt/log/jce.log")
+                os.link(big, place)
+                r, at_signal, largest, seconds = self.interrupt_copy(name)
+                self.assertEqual(r.status, 128 + signal.SIGINT, r)
+                self.assertEqual((r.out.splitlines(), r.err), (banners()[:stages], ""), r)
+                self.assertEqual(os.listdir(self.box.tmp), [])
+                # At most a few pieces after the signal, and in good time.
+                self.assertLess(largest - at_signal, 256 * MIB, r)
+                self.assertLess(seconds, 10, r)
+
     def test_stop_signal_while_the_package_manager_runs(self):
         """The package manager signals the tool and sleeps: the tool stops it
         (and its own child), removes what it made and ends by that signal;
@@ -187,6 +248,47 @@ class InterruptTest(harness.SandboxCase):
             with self.subTest(signal=name):
                 self.box.fake_program("rpm", "kill -%s $PPID; echo report" % name)
                 self.assert_success(self.box.run(through=through))
+
+
+class StatusLineTest(harness.SandboxCase):
+    """On a terminal a long phase shows one line on standard error, taken
+    away again before anything else is printed; elsewhere nothing changes."""
+
+    def waiting_run(self, seconds, term, stdout, stderr):
+        """A run whose package manager takes |seconds| and whose config and
+        logs are missing, so both streams have lines. Returns them as
+        printed, both streams in order."""
+        self.box.fake_program("rpm", "sleep %s; echo report" % seconds)
+        r = self.box.run(env={"TERM": term}, stdout=stdout, stderr=stderr)
+        self.assertEqual(r.status, 0, r)
+        out = success_lines("jce", self.box.archive_path())
+        enoent = "No such file or directory (os error 2)"
+        return out[:2] + [config_failure(enoent)] + out[2:3] + [log_failure(enoent)] + out[3:]
+
+    def test_waiting_line_on_a_terminal_leaves_todays_screen(self):
+        terminal = harness.Terminal()
+        lines = self.waiting_run(4, "xterm", terminal.fd, terminal.fd)
+        seen = terminal.read()
+        self.assertIn(b"\rwaiting for rpm -qi quorvane-jce: 3 s, Ctrl-C stops cleanly", seen)
+        self.assertNotIn(b"\x1b", seen)
+        self.assertEqual(harness.screen(seen), lines)
+
+    def test_elsewhere_both_streams_are_todays(self):
+        """Standard error in a file (standard output on a terminal), and a
+        terminal whose TERM is "dumb"."""
+        with tempfile.TemporaryFile() as err:
+            terminal = harness.Terminal()
+            lines = self.waiting_run(2.5, "xterm", terminal.fd, err)
+            err.seek(0)
+            failed = [l.startswith("Failed") for l in lines]
+            self.assertEqual(err.read(), "".join(
+                l + "\n" for l, f in zip(lines, failed) if f).encode())
+            self.assertEqual(terminal.read(), "".join(
+                l + "\r\n" for l, f in zip(lines, failed) if not f).encode())
+        os.unlink(self.box.archive_path())
+        terminal = harness.Terminal()
+        lines = self.waiting_run(2.5, "dumb", terminal.fd, terminal.fd)
+        self.assertEqual(terminal.read(), "".join(l + "\r\n" for l in lines).encode())
 
 
 if __name__ == "__main__":

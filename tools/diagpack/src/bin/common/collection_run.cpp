@@ -16,6 +16,7 @@
 #include "stages/output_dir.hpp"
 #include "stages/package_info.hpp"
 #include "stages/run_context.hpp"
+#include "stages/status_line.hpp"
 #include "sys/console.hpp"      // open_missing_standard_streams
 #include "sys/directories.hpp"  // remove_dir_all
 #include "sys/signals.hpp"
@@ -88,7 +89,10 @@ int create_diagpack(Component component, const Environment& env,
   const std::string& out_dir = std::get<std::string>(prepared);
   if (auto signo = interrupts.take()) end_interrupted_run(out_dir, *signo);
 
-  const RunContext run{info, out_dir, env, interrupts};
+  // The stages show their long phases here; each phase erases the line
+  // when it ends, so it is gone before the driver prints again.
+  StatusLine status(console, env);
+  const RunContext run{info, out_dir, env, interrupts, status};
   const std::string key(info.key);
   const Step steps[] = {
       {"Collecting os info", collect_os_info,

@@ -61,10 +61,33 @@ bool is_link_to_dir(const Item& item) {
   return st && S_ISDIR(st->st_mode);
 }
 
+// The walk: takes the items off the stack in the order dir_walk.hpp gives,
+// hands a directory to |on_directory| once its children are pushed and
+// anything else to |on_other|, each with the item's entry name. Returns
+// the first error of a listing or of either.
+template <class OnDirectory, class OnOther>
+Status walk(std::string_view top_name, const std::string& src_dir,
+            OnDirectory on_directory, OnOther on_other) {
+  std::vector<Item> stack;
+  stack.push_back(Item{src_dir, true, false});
+  while (!stack.empty()) {
+    Item item = std::move(stack.back());
+    stack.pop_back();
+    const std::string name = entry_name(top_name, src_dir, item.path);
+    Status status;
+    if (item.is_dir || is_link_to_dir(item)) {
+      status = push_children(item.path, stack);
+      if (status) status = on_directory(name, item);
+    } else {
+      status = on_other(name, item);
+    }
+    if (!status) return status;
+  }
+  return {};
+}
+
 Status append_directory(TarBuilder& builder, const std::string& name,
-                        const Item& item, std::vector<Item>& stack) {
-  Status listed = push_children(item.path, stack);
-  if (!listed) return listed;
+                        const Item& item) {
   auto st = status_following_links(item.path);
   if (!st) return st.take_error();
   return builder.append_directory_entry(name, *st);
@@ -94,18 +117,27 @@ Status append_other(TarBuilder& builder, const std::string& name,
 
 Status append_dir_all(TarBuilder& builder, std::string_view top_name,
                       const std::string& src_dir) {
-  std::vector<Item> stack;
-  stack.push_back(Item{src_dir, true, false});
-  while (!stack.empty()) {
-    Item item = std::move(stack.back());
-    stack.pop_back();
-    const std::string name = entry_name(top_name, src_dir, item.path);
-    Status status = item.is_dir || is_link_to_dir(item)
-                        ? append_directory(builder, name, item, stack)
-                        : append_other(builder, name, item);
-    if (!status) return status;
-  }
-  return {};
+  return walk(
+      top_name, src_dir,
+      [&](const std::string& name, const Item& item) {
+        return append_directory(builder, name, item);
+      },
+      [&](const std::string& name, const Item& item) {
+        return append_other(builder, name, item);
+      });
+}
+
+Result<uint64_t> estimate_dir_all(const std::string& src_dir) {
+  uint64_t total = kEndOfArchiveBytes;
+  const auto add = [&](const std::string&, const Item& item) -> Status {
+    auto st = status_following_links(item.path);
+    if (!st) return st.take_error();
+    total += estimated_entry_bytes(*st);
+    return {};
+  };
+  if (Status walked = walk("", src_dir, add, add); !walked)
+    return walked.take_error();
+  return total;
 }
 
 }  // namespace diagpack

@@ -13,6 +13,7 @@
 // sorted, and no entry is ever stored as a link.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -29,5 +30,11 @@ namespace diagpack {
 // entry for sockets and unknown types.
 Status append_dir_all(TarBuilder& builder, std::string_view top_name,
                       const std::string& src_dir);
+
+// About the bytes of the tar stream that append_dir_all and end_archive
+// would write for |src_dir| as it stands: the sum of estimated_entry_bytes
+// over the same walk, without reading any file. For showing progress.
+// Returns the first listing or status error.
+Result<uint64_t> estimate_dir_all(const std::string& src_dir);
 
 }  // namespace diagpack

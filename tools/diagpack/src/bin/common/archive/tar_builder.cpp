@@ -50,7 +50,8 @@ constexpr std::string_view kFileShrankText =
     "while appending?";
 
 constexpr size_t kCopyBufferSize = 8192;
-constexpr std::array<char, 2 * kBlockSize> kZeros{};
+constexpr std::array<char, kEndOfArchiveBytes> kZeros{};
+static_assert(kEndOfArchiveBytes == 2 * kBlockSize);
 
 Status write_padding(ByteSink& sink, uint64_t data_length) {
   const size_t rest = static_cast<size_t>(data_length % kBlockSize);
@@ -167,6 +168,14 @@ Status write_sparse(ByteSink& sink, std::string_view name,
 }
 
 }  // namespace
+
+uint64_t estimated_entry_bytes(const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return kBlockSize;
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  const uint64_t allocated = static_cast<uint64_t>(st.st_blocks) * 512;
+  const uint64_t data = std::min(size, allocated);
+  return kBlockSize + (data + kBlockSize - 1) / kBlockSize * kBlockSize;
+}
 
 TarBuilder::TarBuilder(ByteSink& sink) : sink_(sink) {}
 

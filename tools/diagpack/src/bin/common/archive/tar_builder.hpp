@@ -4,12 +4,22 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <string_view>
 
 #include "archive/byte_sink.hpp"
 #include "base/result.hpp"
 
 namespace diagpack {
+
+// The bytes that end an archive: two zero blocks.
+inline constexpr uint64_t kEndOfArchiveBytes = 1024;
+
+// About the bytes the entry for a file of status |st| takes in the stream:
+// its header block and, for a regular file, its data padded to whole
+// blocks, counting only the allocated bytes of a file with holes. Long
+// names and sparse maps are left out. For showing progress.
+uint64_t estimated_entry_bytes(const struct stat& st);
 
 class TarBuilder {
  public:

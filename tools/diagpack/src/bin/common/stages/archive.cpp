@@ -21,22 +21,25 @@
 // failure).
 //
 // A stop signal during the step (Ctrl-C on a large archive) is noticed
-// where the tar stream passes to the encoder: every kInterruptCheckBytes
-// the sink asks the InterruptWatch, and once a signal is pending it refuses
-// every write, which ends the walk at once. The step then removes the
-// archive it created and leaves the rest (the output directory, the
-// signal) to the run.
+// where the tar stream passes to the encoder: every kPieceBytes the sink
+// tells the step's LongPhase, which also moves the status line on, and
+// once that answers that a signal is pending the sink refuses every write,
+// which ends the walk at once. The step then removes the archive it
+// created and leaves the rest (the output directory, the signal) to the
+// run. The status line's total is an estimate of the stream's length from
+// the sizes in the output directory, taken only when the line can show.
 #include "stages/archive.hpp"
 
 #include <fcntl.h>  // O_* flags
 
+#include <optional>
 #include <string_view>
 
 #include "archive/dir_walk.hpp"
 #include "archive/gz_encoder.hpp"
 #include "archive/tar_builder.hpp"
-#include "sys/files.hpp"    // open_fd, remove_file
-#include "sys/signals.hpp"  // InterruptWatch
+#include "stages/long_phase.hpp"
+#include "sys/files.hpp"  // open_fd, remove_file
 
 namespace diagpack {
 
@@ -46,31 +49,36 @@ constexpr std::string_view kArchiveSuffix = ".tar.gz";
 constexpr int kCompressionLevel = 6;
 constexpr unsigned kArchiveMode = 0600;
 
-// How many bytes of tar stream pass between two looks at the watch: a
-// poll(2) each, costing next to nothing beside compressing this much.
-constexpr size_t kInterruptCheckBytes = 256 * 1024;
+// How many bytes of tar stream pass between two reports to the observer:
+// a poll(2) and a look at the clock each, costing next to nothing beside
+// compressing this much.
+constexpr size_t kPieceBytes = 256 * 1024;
 
-// Passes the tar stream on to |next| until a stop signal is pending, then
-// refuses every write with an error of kind Interrupted.
-class InterruptibleSink : public ByteSink {
+// Passes the tar stream on to |next| and tells |observer| of every
+// kPieceBytes; once the observer answers with an error (a stop signal),
+// refuses every write with that error.
+class ObservedSink : public ByteSink {
  public:
-  InterruptibleSink(ByteSink& next, const InterruptWatch& watch)
-      : next_(next), watch_(watch) {}
+  ObservedSink(ByteSink& next, PieceObserver& observer)
+      : next_(next), observer_(observer) {}
 
   Status write(std::string_view bytes) override {
-    if (!stopped_ && (unchecked_ += bytes.size()) >= kInterruptCheckBytes) {
-      unchecked_ = 0;
-      stopped_ = watch_.pending();
+    if (stopped_) return stopped_->error();
+    if ((unreported_ += bytes.size()) >= kPieceBytes) {
+      if (Status go_on = observer_.piece_done(unreported_); !go_on) {
+        stopped_ = std::move(go_on);
+        return stopped_->error();
+      }
+      unreported_ = 0;
     }
-    if (stopped_) return Error::interrupted();
     return next_.write(bytes);
   }
 
  private:
   ByteSink& next_;
-  const InterruptWatch& watch_;
-  size_t unchecked_ = 0;
-  bool stopped_ = false;
+  PieceObserver& observer_;
+  size_t unreported_ = 0;
+  std::optional<Status> stopped_;
 };
 
 // Removes what stands at |path| (never following a link; nothing there is
@@ -105,9 +113,9 @@ struct Written {
 // Writes the archive of |out_dir| into |file|. Whatever the walk returns,
 // the archive is then ended, the stream finished and the file closed.
 Written write_archive(UniqueFd file, const std::string& out_dir,
-                      const ComponentInfo& info, const InterruptWatch& watch) {
+                      const ComponentInfo& info, PieceObserver& observer) {
   GzEncoder encoder(std::move(file), kCompressionLevel);
-  InterruptibleSink sink(encoder, watch);
+  ObservedSink sink(encoder, observer);
   TarBuilder builder(sink);
   Written written;
   written.walked = append_dir_all(builder, info.output_dir_name, out_dir);
@@ -129,8 +137,16 @@ Status archive_output_directory(const RunContext& run) {
   auto file = create_archive_file(path);
   if (!file) return file.take_error();
   ArchiveFile archive(path);
-  Written written =
-      write_archive(std::move(*file), run.out_dir, run.info, run.interrupts);
+  uint64_t total = 0;
+  if (run.status.active()) {
+    auto estimate = estimate_dir_all(run.out_dir);
+    if (estimate) total = *estimate;
+  }
+  Written written;
+  {
+    LongPhase phase(run, StatusPhase::archiving(total));
+    written = write_archive(std::move(*file), run.out_dir, run.info, phase);
+  }
   // A signal that came while the archive was written (even one that let
   // it complete) stops the step before it claims an archive.
   if (run.interrupts.pending()) return Error::interrupted();

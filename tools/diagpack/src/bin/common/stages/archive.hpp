@@ -22,7 +22,8 @@ std::string archive_path(const std::string& out_dir);
 // ending the archive, finishing the stream or closing the file (the archive,
 // unreadable, is removed). It looks at run.interrupts
 // while it writes: when a stop signal is pending it stops, removes the
-// archive it created and returns an error of kind Interrupted.
+// archive it created and returns an error of kind Interrupted. Its progress
+// goes to run.status.
 Status archive_output_directory(const RunContext& run);
 
 }  // namespace diagpack

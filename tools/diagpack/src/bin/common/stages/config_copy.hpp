@@ -8,7 +8,8 @@
 namespace diagpack {
 
 // Copies /opt/quorvane/etc/<config file name> to <out dir>/<config file
-// name> with copy_file. Returns copy_file's error unchanged.
+// name> with copy_file. Returns copy_file's error unchanged, or an error of
+// kind Interrupted when a stop signal arrives during the copy.
 Status collect_config_files(const RunContext& run);
 
 }  // namespace diagpack

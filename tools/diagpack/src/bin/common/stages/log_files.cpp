@@ -6,6 +6,7 @@
 #include "base/path_ops.hpp"
 #include "base/utf8.hpp"           // utf8_lossy
 #include "config/config_file.hpp"  // read_log_location
+#include "stages/long_phase.hpp"
 #include "sys/copy_file.hpp"
 #include "sys/directories.hpp"  // open_dir
 #include "sys/files.hpp"  // status_following_links, open_entry_for_reading
@@ -35,6 +36,17 @@ Result<OpenFile> open_log_file(const std::string& path) {
       entry->link->st_uid != entry->file.status.st_uid)
     return Error::os(EACCES);
   return std::move(entry->file);
+}
+
+// The bytes of all |logs| as their status gives them now; one whose status
+// cannot be read counts for nothing.
+uint64_t total_size(const std::vector<std::string>& logs) {
+  uint64_t total = 0;
+  for (const std::string& path : logs) {
+    auto st = status_following_links(path);
+    if (st) total += static_cast<uint64_t>(st->st_size);
+  }
+  return total;
 }
 
 }  // namespace
@@ -72,11 +84,14 @@ Status collect_log_files(const RunContext& run) {
 
   auto logs = find_log_files(*log_dir, *log_name);
   if (!logs) return logs.take_error();
+  // The total is only for the status line: without one, no file is asked.
+  LongPhase phase(run, StatusPhase::copying_logs(
+                           run.status.active() ? total_size(*logs) : 0));
   for (const std::string& path : *logs) {
     auto source = open_log_file(path);
     if (!source) return source.take_error();
     auto copied = copy_open_file(
-        *source, join_path(run.out_dir, file_name(path).value_or("")));
+        *source, join_path(run.out_dir, file_name(path).value_or("")), phase);
     if (!copied) return copied.take_error();
   }
   return {};

@@ -26,7 +26,9 @@ inline constexpr std::string_view kNoLogNameText =
 // (InvalidInput) when the location has no directory or no final name,
 // find_log_files' error, or the first failure of a copy: EACCES for a link
 // that may not be followed, else the copy_file error (earlier copies stay,
-// later matches are skipped).
+// later matches are skipped); an error of kind Interrupted when a stop
+// signal arrives during a copy. The status line shows the bytes copied of
+// the matched logs' total.
 Status collect_log_files(const RunContext& run);
 
 // The paths (join_path of |log_dir| and the entry name) of the entries of

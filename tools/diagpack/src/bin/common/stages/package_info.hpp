@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/environment.hpp"
+#include "base/piece_observer.hpp"
 #include "base/result.hpp"
 #include "stages/component.hpp"
 #include "stages/run_context.hpp"
@@ -44,14 +45,22 @@ std::string package_report_path(const std::string& out_dir,
 // Then the error of the write, if any. Standard error is discarded. When
 // |wake_fd| (an InterruptWatch's descriptor, or -1) turns readable while
 // the program runs, it is stopped and the error is of kind Interrupted.
+// |ticks| (if given) is told at least every ChildProcess::kTickMs while the
+// program runs; an error it returns stops the program and is returned.
 Status write_package_report(const std::string& report_path,
                             const PackageQuery& query,
                             std::string_view package_name,
-                            const Environment& env, int wake_fd = -1);
+                            const Environment& env, int wake_fd = -1,
+                            PieceObserver* ticks = nullptr);
+
+// The command line of |query| as the status line names it:
+// "rpm -qi quorvane-jce".
+std::string query_text(const PackageQuery& query);
 
 // The stage: the query chosen from a SystemSnapshot of its own, its answer
 // written to package_report_path. Stops early (kind Interrupted) when a stop
-// signal arrives while the package manager runs.
+// signal arrives while the package manager runs, which the status line
+// shows as waited for.
 Status collect_package_info(const RunContext& run);
 
 }  // namespace diagpack

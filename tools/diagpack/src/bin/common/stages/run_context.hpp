@@ -2,15 +2,17 @@
 // contract each step keeps. A step writes only inside the output directory
 // (the archive step beside it), prints nothing, and returns success or one
 // error; the driver prints its banner and its failure line. Where a step can
-// wait or work for long, it looks at |interrupts| and stops early with an
-// error of kind Interrupted when a stop signal is pending, leaving the
-// signal for the driver to take.
+// wait or work for long, it does that work in pieces under a LongPhase,
+// which stops it with an error of kind Interrupted when a stop signal is
+// pending in |interrupts| (leaving the signal for the driver to take) and
+// tells |status| how far the phase has come.
 #pragma once
 
 #include <string>
 
 #include "base/environment.hpp"
 #include "stages/component.hpp"
+#include "stages/status_line.hpp"
 #include "sys/signals.hpp"
 
 namespace diagpack {
@@ -23,6 +25,9 @@ struct RunContext {
   // The process's environment (PATH for the package manager).
   const Environment& env;
   const InterruptWatch& interrupts;
+  // The run's status line on standard error (never drawn when that is no
+  // terminal); stages reach it through a LongPhase.
+  StatusLine& status;
 };
 
 }  // namespace diagpack

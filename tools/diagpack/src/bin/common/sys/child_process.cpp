@@ -29,21 +29,32 @@ Result<int> wait_for(pid_t pid) {
   }
 }
 
-// waitpid(pid) that also watches |wake_fd| (if not -1): the child's pipes
-// may reach end of file long before it ends (it closed them, or left them
-// to a child of its own), and that wait must wake up too. With a wake
-// descriptor, it checks for the child's end in steps of 20 ms, polling the
-// descriptor in between. Returns the wait status, nothing (the child not
-// reaped) once |wake_fd| is readable, or the error of waitpid.
-Result<std::optional<int>> wait_unless_woken(pid_t pid, int wake_fd) {
+// waitpid(pid) that also watches |wake_fd| (if not -1) and ticks |ticks|
+// (if given): the child's pipes may reach end of file long before it ends
+// (it closed them, or left them to a child of its own), and that wait must
+// wake up too. With either, it checks for the child's end in steps of 20
+// ms, polling the descriptor and ticking in between. Returns the wait
+// status; nothing (the child not reaped) once |wake_fd| is readable, or
+// once |ticks| returns an error, which is then left in |cut_short|; or the
+// error of waitpid.
+Result<std::optional<int>> wait_unless_woken(pid_t pid, int wake_fd,
+                                             PieceObserver* ticks,
+                                             Error& cut_short) {
   constexpr int kStepMs = 20;
+  const bool stepped = wake_fd >= 0 || ticks != nullptr;
   for (;;) {
     int status = 0;
-    const pid_t got = ::waitpid(pid, &status, wake_fd >= 0 ? WNOHANG : 0);
+    const pid_t got = ::waitpid(pid, &status, stepped ? WNOHANG : 0);
     if (got == pid) return std::optional<int>(status);
     if (got < 0) {
       if (errno == EINTR) continue;
       return Error::os(errno);
+    }
+    if (ticks != nullptr) {
+      if (auto st = ticks->piece_done(0); !st) {
+        cut_short = st.take_error();
+        return std::optional<int>();
+      }
     }
     pollfd wake{wake_fd, POLLIN, 0};
     if (::poll(&wake, 1, kStepMs) > 0) return std::optional<int>();
@@ -173,7 +184,7 @@ void ChildProcess::stop() {
   abandon();  // SIGKILL for whatever is left of the group, and the reaping
 }
 
-Result<ChildOutput> ChildProcess::finish(int wake_fd) {
+Result<ChildOutput> ChildProcess::finish(int wake_fd, PieceObserver* ticks) {
   ChildOutput result;
   UniqueFd* fds[2] = {&out_, &err_};
   char dropped[65536];  // what standard error says
@@ -187,13 +198,19 @@ Result<ChildOutput> ChildProcess::finish(int wake_fd) {
       which[count++] = i;
     }
     if (wake_fd >= 0) polled[count++] = pollfd{wake_fd, POLLIN, 0};
-    if (::poll(polled, count, -1) < 0) {
+    if (::poll(polled, count, ticks != nullptr ? kTickMs : -1) < 0) {
       if (errno == EINTR) continue;
       return Error::os(errno);
     }
     if (wake_fd >= 0 && polled[count - 1].revents != 0) {
       stop();
       return Error::interrupted();
+    }
+    if (ticks != nullptr) {
+      if (auto st = ticks->piece_done(0); !st) {
+        stop();
+        return st.take_error();
+      }
     }
     for (nfds_t k = 0; k < count; ++k) {
       if (polled[k].revents == 0 || polled[k].fd == wake_fd) continue;
@@ -208,10 +225,11 @@ Result<ChildOutput> ChildProcess::finish(int wake_fd) {
         result.out.commit(*n);
     }
   }
-  auto status = wait_unless_woken(pid_, wake_fd);
+  Error cut_short = Error::interrupted();
+  auto status = wait_unless_woken(pid_, wake_fd, ticks, cut_short);
   if (status && !*status) {
     stop();
-    return Error::interrupted();
+    return cut_short;
   }
   // Whatever waitpid answered, the pid is no longer ours to kill or wait for.
   pid_ = -1;
@@ -221,10 +239,11 @@ Result<ChildOutput> ChildProcess::finish(int wake_fd) {
 }
 
 Result<ChildOutput> run_child(const std::vector<std::string>& argv,
-                              const Environment& env, int wake_fd) {
+                              const Environment& env, int wake_fd,
+                              PieceObserver* ticks) {
   auto child = ChildProcess::start(argv, env);
   if (!child) return child.take_error();
-  return child->finish(wake_fd);
+  return child->finish(wake_fd, ticks);
 }
 
 }  // namespace diagpack

@@ -13,6 +13,7 @@
 
 #include "base/chunked_bytes.hpp"
 #include "base/environment.hpp"
+#include "base/piece_observer.hpp"
 #include "base/result.hpp"
 #include "sys/unique_fd.hpp"
 
@@ -75,9 +76,12 @@ class ChildProcess {
   // can be had; the child is then killed and reaped as its owner goes.
   // When |wake_fd| (if not -1) turns readable first, the child is stopped
   // (stop()) and the result is Error::interrupted(); the
-  // descriptor is only polled, never read. Otherwise returns the output and
-  // wait status, or the OS error of poll, read or waitpid. Call once.
-  Result<ChildOutput> finish(int wake_fd = -1);
+  // descriptor is only polled, never read. With |ticks|, the wait wakes at
+  // least every kTickMs to call ticks->piece_done(0), and an error it
+  // returns stops the child likewise and is the result; without it, the
+  // wait sleeps in poll(2) with no timeout. Otherwise returns the output
+  // and wait status, or the OS error of poll, read or waitpid. Call once.
+  Result<ChildOutput> finish(int wake_fd = -1, PieceObserver* ticks = nullptr);
 
   // Stops the child's process group: SIGTERM, then SIGKILL once the child
   // has ended or kStopGraceMs have passed, whichever comes first, and reaps
@@ -85,6 +89,8 @@ class ChildProcess {
   void stop();
 
   static constexpr int kStopGraceMs = 500;
+  // The longest a wait with ticks goes without one.
+  static constexpr int kTickMs = 250;
 
  private:
   ChildProcess(pid_t pid, UniqueFd out, UniqueFd err)
@@ -97,8 +103,9 @@ class ChildProcess {
   UniqueFd err_;
 };
 
-// start() then finish(wake_fd).
+// start() then finish(wake_fd, ticks).
 Result<ChildOutput> run_child(const std::vector<std::string>& argv,
-                              const Environment& env, int wake_fd = -1);
+                              const Environment& env, int wake_fd = -1,
+                              PieceObserver* ticks = nullptr);
 
 }  // namespace diagpack

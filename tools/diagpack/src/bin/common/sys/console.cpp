@@ -1,7 +1,8 @@
 #include "sys/console.hpp"
 
-#include <fcntl.h>   // fcntl, open
-#include <unistd.h>  // isatty, close
+#include <fcntl.h>      // fcntl, open
+#include <sys/ioctl.h>  // ioctl, TIOCGWINSZ
+#include <unistd.h>     // isatty, close
 
 #include <string>
 
@@ -22,6 +23,13 @@ void Console::err_line(std::string_view text) const {
 }
 
 bool is_terminal(int fd) { return ::isatty(fd) == 1; }
+
+std::optional<size_t> terminal_columns(int fd) {
+  winsize size = {};
+  if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
+    return std::nullopt;
+  return size.ws_col;
+}
 
 void open_missing_standard_streams() {
   for (int fd = 0; fd <= 2; ++fd) {

@@ -28,6 +28,16 @@
 // nothing without saying why), so the rest of that region is left to
 // read(2). A source that reports a size of zero, as /proc files do, is
 // copied by the read/write loop until read(2) returns end of file.
+//
+// Whatever the method, the bytes move in pieces of at most kCopyPieceBytes
+// (16 MiB: one kernel call, or that much of the read/write loop), and the
+// caller's observer hears of each piece before the next begins. A single
+// kernel call cannot be cut short: a stop signal stays blocked for the run
+// and interrupts nothing, so a call asked for a gigabyte would finish its
+// gigabyte, seconds after Ctrl-C on a slow disk. A piece of 16 MiB takes a
+// fraction of a second even there, while each call still moves enough for
+// its cost to vanish. The observer stops the copy by returning an error; the
+// destination then stays as far as it was written, for the caller to remove.
 
 #include "sys/copy_file.hpp"
 
@@ -48,9 +58,6 @@ namespace diagpack {
 namespace {
 
 constexpr size_t kBufferSize = 8192;
-// The most one kernel copy call is asked to move; sendfile moves at most
-// 0x7ffff000 bytes per call anyway.
-constexpr size_t kKernelChunk = size_t{1} << 30;
 
 // Errors by which copy_file_range says it cannot copy between these files.
 bool file_range_unsupported(int err) {
@@ -70,12 +77,20 @@ Status seek_to(int fd, uint64_t pos) {
 }
 
 // Copies from the current positions of |in| and |out| until |limit| bytes
-// have moved or read(2) reports end of file. Returns the bytes copied.
-Result<uint64_t> read_write_copy(int in, int out,
-                                 std::optional<uint64_t> limit) {
+// have moved or read(2) reports end of file, telling |observer| of every
+// kCopyPieceBytes and of the rest. Returns the bytes copied, or the error
+// of a read, a write or the observer.
+Result<uint64_t> read_write_copy(int in, int out, std::optional<uint64_t> limit,
+                                 PieceObserver& observer) {
   char buf[kBufferSize];
   uint64_t done = 0;
+  uint64_t unreported = 0;
   while (!limit || done < *limit) {
+    if (unreported >= kCopyPieceBytes) {
+      if (auto st = observer.piece_done(unreported); !st)
+        return st.take_error();
+      unreported = 0;
+    }
     size_t want =
         limit
             ? static_cast<size_t>(std::min<uint64_t>(*limit - done, sizeof buf))
@@ -86,15 +101,21 @@ Result<uint64_t> read_write_copy(int in, int out,
     if (auto st = write_all(out, std::string_view(buf, *got)); !st)
       return st.take_error();
     done += *got;
+    unreported += *got;
+  }
+  if (unreported > 0) {
+    if (auto st = observer.piece_done(unreported); !st) return st.take_error();
   }
   return done;
 }
 
 // Copies byte ranges between two descriptors at equal offsets, falling from
-// copy_file_range to sendfile to read/write as the kernel refuses.
+// copy_file_range to sendfile to read/write as the kernel refuses, and
+// telling |observer| of every piece.
 class RegionCopier {
  public:
-  RegionCopier(int in, int out) : in_(in), out_(out) {}
+  RegionCopier(int in, int out, PieceObserver& observer)
+      : in_(in), out_(out), observer_(observer) {}
 
   // Copies [offset, offset + length) or, without a length, from |offset| to
   // end of file. Returns the bytes copied, fewer than |length| only when the
@@ -108,7 +129,7 @@ class RegionCopier {
       if (method_ == Method::kReadWrite)
         return finish_by_reading(pos, rest, done);
       const size_t want = static_cast<size_t>(
-          std::min<uint64_t>(rest.value_or(kKernelChunk), kKernelChunk));
+          std::min<uint64_t>(rest.value_or(kCopyPieceBytes), kCopyPieceBytes));
       auto moved = method_ == Method::kFileRange ? file_range(pos, want)
                                                  : send_file(pos, want);
       if (!moved) return moved.take_error();
@@ -120,6 +141,7 @@ class RegionCopier {
         return finish_by_reading(pos, rest, done);
       }
       done += *moved;
+      if (auto st = observer_.piece_done(*moved); !st) return st.take_error();
     }
     return done;
   }
@@ -164,13 +186,14 @@ class RegionCopier {
                                      uint64_t done) {
     if (auto st = seek_to(in_, pos); !st) return st.take_error();
     if (auto st = seek_to(out_, pos); !st) return st.take_error();
-    auto n = read_write_copy(in_, out_, rest);
+    auto n = read_write_copy(in_, out_, rest, observer_);
     if (!n) return n.take_error();
     return done + *n;
   }
 
   int in_;
   int out_;
+  PieceObserver& observer_;
   Method method_ = Method::kFileRange;
   bool fell_back_ = false;
 };
@@ -185,9 +208,9 @@ bool has_holes(int fd, uint64_t size) {
 // Copies only the data regions of |in| and sets the copy's length to the
 // source's, so the holes stay holes. A source that changes meanwhile is
 // taken as far as the walk finds data. Returns that length.
-Result<uint64_t> copy_sparse(int in, int out) {
+Result<uint64_t> copy_sparse(int in, int out, PieceObserver& observer) {
   using Kind = DataRegionStep::Kind;
-  RegionCopier copier(in, out);
+  RegionCopier copier(in, out, observer);
   uint64_t end = 0;
   uint64_t pos = 0;
   for (;;) {
@@ -213,15 +236,17 @@ Result<uint64_t> copy_sparse(int in, int out) {
 
 }  // namespace
 
-Result<uint64_t> copy_file(const std::string& src, const std::string& dst) {
+Result<uint64_t> copy_file(const std::string& src, const std::string& dst,
+                           PieceObserver& observer) {
   if (auto st = reject_nul_byte(src); !st) return st.take_error();
   if (auto st = reject_nul_byte(dst); !st) return st.take_error();
   auto in = open_for_reading(src);
   if (!in) return in.take_error();
-  return copy_open_file(*in, dst);
+  return copy_open_file(*in, dst, observer);
 }
 
-Result<uint64_t> copy_open_file(const OpenFile& in, const std::string& dst) {
+Result<uint64_t> copy_open_file(const OpenFile& in, const std::string& dst,
+                                PieceObserver& observer) {
   if (auto st = reject_nul_byte(dst); !st) return st.take_error();
   const struct stat& src_st = in.status;
   if (!S_ISREG(src_st.st_mode)) {
@@ -243,16 +268,24 @@ Result<uint64_t> copy_open_file(const OpenFile& in, const std::string& dst) {
 
   Result<uint64_t> copied = uint64_t{0};
   if (src_st.st_size == 0) {
-    copied = read_write_copy(in.fd.get(), out->get(), std::nullopt);
+    copied = read_write_copy(in.fd.get(), out->get(), std::nullopt, observer);
   } else if (dst_regular &&
              has_holes(in.fd.get(), static_cast<uint64_t>(src_st.st_size))) {
-    copied = copy_sparse(in.fd.get(), out->get());
+    copied = copy_sparse(in.fd.get(), out->get(), observer);
   } else {
-    copied = RegionCopier(in.fd.get(), out->get()).copy(0, std::nullopt);
+    copied =
+        RegionCopier(in.fd.get(), out->get(), observer).copy(0, std::nullopt);
   }
   if (!copied) return copied;
   if (auto st = out->close_checked(); !st) return st.take_error();
   return copied;
+}
+
+Result<uint64_t> copy_file(const std::string& src, const std::string& dst) {
+  struct GoOn : PieceObserver {
+    Status piece_done(uint64_t) override { return {}; }
+  } go_on;
+  return copy_file(src, dst, go_on);
 }
 
 }  // namespace diagpack
