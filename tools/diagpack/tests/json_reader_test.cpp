@@ -1,19 +1,29 @@
 #include "config/json_reader.hpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>  // raise, sigaction
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "sys/signals.hpp"  // InterruptWatch, kInterruptPollBytes
 
 namespace diagpack {
 namespace {
 
 using namespace std::string_literals;
 
-// "ok", or the error's display text.
+constexpr std::string_view kPath[] = {"logging", "log_file"};
+
+// "ok", or the error's display text, which the search must give alike.
 std::string outcome(const std::string& text) {
   Result<JsonValue> parsed = parse_json(text);
+  auto found = find_json_string(text, kPath);
+  EXPECT_EQ(found ? "ok" : found.error().text(),
+            parsed ? "ok" : parsed.error().text());
+  EXPECT_EQ(found ? ErrorKind::Other : found.error().kind(),
+            parsed ? ErrorKind::Other : parsed.error().kind());
   return parsed ? "ok" : parsed.error().text();
 }
 
@@ -360,6 +370,27 @@ TEST(JsonReaderLarge, WideDocumentsParse) {
   EXPECT_EQ(doc.member("k0").as_uint64(), 15000u);
   EXPECT_EQ(doc.member("k4999").as_uint64(), 19999u);
   EXPECT_EQ(doc.member("end").as_string().size(), 100000u);
+}
+
+// A pending stop signal stops the search in any long stretch of text.
+TEST(JsonSearch, StopsWhenAStopSignalIsPending) {
+  struct sigaction term = {};  // a watch leaves an ignored signal alone
+  ASSERT_EQ(::sigaction(SIGTERM, nullptr, &term), 0);
+  InterruptWatch watch;
+  if (watch.fd() < 0 || term.sa_handler == SIG_IGN)
+    GTEST_SKIP() << "SIGTERM is ignored here";
+  ASSERT_EQ(::raise(SIGTERM), 0);
+  const size_t n = 2 * kInterruptPollBytes;  // each text is valid JSON
+  std::string many(n, '0');                  // 0,0,0,...
+  for (size_t i = 1; i < n; i += 2) many[i] = ',';
+  for (const std::string& text :
+       {"[0." + std::string(n, '0') + "]", "[" + std::string(n, ' ') + "]",
+        "\"" + std::string(n, 's') + "\"", "[" + many + "0]"}) {
+    auto found = find_json_string(text, kPath, &watch);
+    EXPECT_EQ(found ? ErrorKind::Other : found.error().kind(),
+              ErrorKind::Interrupted);
+  }
+  EXPECT_EQ(watch.take(), SIGTERM);
 }
 
 }  // namespace

@@ -47,8 +47,10 @@ TEST_F(LogFilesTest, LocationThatIsNotAStringIsMissing) {
        {R"({"logging": {"log_file": 5}})", R"({"logging": "x.log"})",
         R"({"Logging": {"log_file": "/x"}})",
         R"({"logging": {"log_file": null}})",
-        R"({"logging": {"log_file": ["/x"]}})", R"(["logging"])", "\"x\"",
-        "{}"}) {
+        R"({"logging": {"log_file": ["/x"]}})", R"(["logging"])", "\"x\"", "{}",
+        // The later duplicate wins even when it holds no location.
+        R"({"logging": {"log_file": "/a"}, "logging": {"level": 1}})",
+        R"({"logging": {"log_file": "/a", "log_file": 5}})"}) {
     EXPECT_EQ(location_of(text), missing) << text;
   }
 }

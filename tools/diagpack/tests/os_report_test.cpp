@@ -37,6 +37,13 @@ class ReleaseDir {
   std::string long_version() {
     return SystemSnapshot(files_).long_os_version();
   }
+  // The report as written to a directory of its own (made on first use).
+  Result<std::string> report() {
+    const std::string out = dir_.path("out");
+    if (!exists(out)) make_dir(out);
+    if (Status st = write_os_report(out, files_); !st) return st.take_error();
+    return test::read_file(out + "/osInfo.txt");
+  }
 
   const ReleaseFiles& files() const { return files_; }
   std::string path(std::string_view rel) const { return dir_.path(rel); }
@@ -96,14 +103,18 @@ TEST(ReleaseLookup, InvalidUtf8LineIsSkipped) {
   EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), "Debian");
 }
 
+// Lines across the 64 KiB pieces read; values past 1 MiB (then reserved).
 TEST(ReleaseLookup, LinesSpanningReadChunksAreWhole) {
   ReleaseDir dir;
   std::string text;
-  for (int i = 0; i < 500; ++i)
+  for (int i = 0; i < 5000; ++i)
     text += "FILLER_" + std::to_string(i) + "=some value\n";
-  text += "NAME=" + std::string(10000, 'n') + "\nVERSION_ID=9\n";
+  const std::string big(3 << 20, 'n');
+  // A matching line that is not UTF-8 after megabytes is dropped whole.
+  text += "NAME=" + big + "\xFF\n";
+  text += "NAME=\"" + big + "\"\r\nVERSION_ID=9\n";
   dir.os_release(text);
-  EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), std::string(10000, 'n'));
+  EXPECT_EQ(dir.lookup("NAME=", "DISTRIB_ID="), big);
   EXPECT_EQ(dir.lookup("VERSION_ID=", "DISTRIB_RELEASE="), "9");
 }
 
@@ -136,7 +147,7 @@ TEST(KernelRelease, DropsEveryNulAndReadsLatin1) {
 TEST(OsReport, TwoLinesWithoutSystemRelease) {
   ReleaseDir dir;
   dir.os_release("NAME=\"Ubuntu\"\nVERSION_ID=\"22.04\"\n");
-  auto text = os_report_text(dir.files());
+  auto text = dir.report();
   ASSERT_TRUE(text.ok());
   EXPECT_EQ(*text, "Platform: linux-" + uname_release() +
                        "\nVersion: Linux 22.04 Ubuntu\n");
@@ -146,13 +157,13 @@ TEST(OsReport, SystemReleaseCopiedWhole) {
   ReleaseDir dir;
   dir.os_release("NAME=\"Fedora Linux\"\nVERSION_ID=40\n");
   dir.system_release("Fedora release 40 (Forty)\n");
-  auto text = os_report_text(dir.files());
+  auto text = dir.report();
   ASSERT_TRUE(text.ok());
   EXPECT_EQ(*text, "Platform: linux-" + uname_release() +
                        "\nVersion: Linux 40 Fedora Linux\n"
                        "System Release: Fedora release 40 (Forty)\n\n");
   dir.system_release("");
-  text = os_report_text(dir.files());
+  text = dir.report();
   ASSERT_TRUE(text.ok());
   EXPECT_TRUE(text->ends_with("\nSystem Release: \n")) << *text;
 }
@@ -165,7 +176,7 @@ TEST(OsReport, ReleaseFilesThatAreDevicesAreNotRead) {
        {dir.files().os_release, dir.files().lsb_release,
         dir.files().system_release})
     ASSERT_EQ(::symlink("/dev/zero", file.c_str()), 0);
-  auto text = os_report_text(dir.files());
+  auto text = dir.report();
   ASSERT_TRUE(text.ok());
   EXPECT_EQ(*text,
             "Platform: linux-" + uname_release() + "\nVersion: Linux  \n");

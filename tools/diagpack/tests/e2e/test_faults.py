@@ -9,6 +9,7 @@ that an independent reader rejects."""
 
 import os
 import shutil
+import signal
 import threading
 import time
 
@@ -179,6 +180,22 @@ class FullDiskTest(FaultTestCase):
                     self.assertIsNone(files, r)
                     self.assertEqual(r.err.splitlines(),
                                      [archive_failure(self.box.output_dir(), ENOSPC)], r)
+
+
+class FileSizeLimitTest(FaultTestCase):
+    def test_write_beyond_the_limit_fails_the_step_and_the_run_goes_on(self):
+        """SIGXFSZ is ignored, so the write fails with EFBIG in the step's own
+        line; the package manager gets the signal back at its default."""
+        harness.skip_under_wrapper(self, "its own files count against the limit")
+        config = '{"logging": {"log_file": "/opt/log/jce.log"}, "pad": "%s"}' % ("p" * 8192)
+        self.box.write_config(config)
+        self.box.fake_program("rpm", "grep SigIgn /proc/self/status")
+        r = self.box.run(pre="ulimit -f 4")
+        self.assertEqual(r.err.splitlines(), [config_failure("File too large (os error 27)")], r)
+        files = self.assert_outcome(r)
+        self.assertEqual(files["jce-data/quorvane-jce.cfg"], config.encode()[:4096])
+        ignored = int(files["jce-data/jcePackageInfo.txt"].split()[1], 16)
+        self.assertEqual(ignored & (1 << (signal.SIGXFSZ - 1)), 0)
 
 
 class ChangingDirectoriesTest(FaultTestCase):

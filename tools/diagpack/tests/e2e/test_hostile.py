@@ -108,6 +108,30 @@ class LogDirectoryTest(harness.SandboxCase):
                             if name in n and os.path.isfile(os.path.join("/", n))}
                 self.assertEqual(set(harness.collected_logs(self.box)), expected)
 
+    def test_link_planted_by_the_log_directory_owner(self):
+        """A link that the log directory's owner planted to a root-only file
+        fails as an unreadable file; root's, and the target owner's, do not."""
+        harness.write(os.path.join(self.box.opt, "secret"), b"root only\n", 0o600)
+        own = os.path.join(self.box.opt, "own")
+        harness.write(own, b"nobody's\n", 0o600)
+        os.chown(own, NOBODY, NOBODY)
+        os.chown(self.logs, NOBODY, NOBODY)
+        self.box.log_config("/opt/log/jce.log")
+
+        def run_with_links(*links):
+            for name in os.listdir(self.logs):
+                os.unlink(os.path.join(self.logs, name))
+            for name, target, owner in links:
+                os.symlink(target, os.path.join(self.logs, name))
+                os.lchown(os.path.join(self.logs, name), owner, owner)
+            return self.box.run().err.splitlines(), harness.collected_logs(self.box)
+
+        self.assertEqual(run_with_links(("jce.log.1", "/opt/secret", NOBODY)),
+                         ([log_failure("Permission denied (os error 13)")], {}))
+        self.assertEqual(run_with_links(("jce.log.2", "/opt/secret", 0),
+                                        ("jce.log.3", own, NOBODY)),
+                         ([], {"jce.log.2": b"root only\n", "jce.log.3": b"nobody's\n"}))
+
     def test_log_directory_linked_to_dev(self):
         # Devices match by name but are never read: no endless copy.
         os.symlink("/dev", os.path.join(self.box.opt, "link-to-dev"))
@@ -177,6 +201,16 @@ class PermissiveUmaskTest(harness.SandboxCase):
                 self.assertEqual(harness.read(victim), b"victim\n")
                 self.assertEqual(harness.read(os.path.join(self.box.root, "mode")), b"755\n")
                 os.unlink(self.box.archive_path())
+
+
+    def test_reports_are_never_group_or_world_writable(self):
+        """The reports are masked as the output directory is: 0644 before
+        the umask."""
+        self.box.fake_package_manager("rpm", stdout="report\n")
+        for umask, mode in ((0o000, 0o644), (0o077, 0o600)):
+            self.assert_archived(self.box.run(umask=umask))
+            self.assertEqual([harness.collected_mode(self.box, name) for name in
+                              ("osInfo.txt", "jcePackageInfo.txt")], [mode, mode], umask)
 
 
 class InheritedDescriptorsTest(harness.SandboxCase):

@@ -103,6 +103,15 @@ class PackageInfoTest(harness.SandboxCase):
         self.assertIn(package_failure("invalid utf-8 sequence of 1 bytes from index 5"), err)
         self.assertIsNone(report)
 
+    def test_output_is_judged_across_megabytes(self):
+        """Output is kept in pieces of 1 MiB: a character cut by a piece's
+        end stays whole, a fault's index counts the whole output."""
+        head = b"a" * ((1 << 20) - 1) + "\u00e9".encode() + b"b" * (1 << 20)
+        self.box.fake_package_manager("rpm", stdout=head + b"\xe2\x82")
+        report, err = self.run_query()
+        self.assertIn(package_failure("incomplete utf-8 byte sequence from index %d"
+                                      % len(head)), err)
+
     def test_stderr_flood_completes_and_is_not_kept(self):
         harness.skip_under_wrapper(self, "the peak RSS is the wrapper's")
         self.box.fake_program("rpm", "head -c 300000000 /dev/zero >&2; printf done")

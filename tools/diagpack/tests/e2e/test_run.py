@@ -87,8 +87,8 @@ class OutputDirectoryTest(harness.SandboxCase):
         self.assertEqual(r.status, 1, r)
         self.assertEqual(r.err, "Failed to create output directory due to conversion issues.\n")
         self.assertEqual(r.out, "")
-        # The directory made before the conversion stays.
-        self.assertTrue(os.path.isdir(os.path.join(odd, b"jce-data")))
+        # Nothing stays behind to stop the next run.
+        self.assertEqual(os.listdir(odd), [])
 
     def test_already_exists_shows_invalid_utf8_as_replacement(self):
         odd = os.path.join(self.box.tmp.encode(), b"\xff")
@@ -217,6 +217,25 @@ class InterruptTest(harness.SandboxCase):
         r = self.box.run()
         self.assertEqual(r.out.splitlines(),
                          harness.success_lines("jce", self.box.archive_path()), r)
+
+    def test_sigterm_while_a_release_file_is_read(self):
+        """An endless writer keeps os-release, a FIFO, full (holding it open
+        for reading too, it never sees end of file). SIGTERM (a background
+        job of sh ignores SIGINT), sent once the tool has it open, ends the
+        run cleanly."""
+        harness.skip_under_wrapper(self, "the signal must reach the tool itself")
+        os.unlink(self.box.etc_file("os-release", ""))
+        os.mkfifo(os.path.join(self.box.etc_upper, "os-release"))
+        pre = "exec 3<>/etc/os-release; yes JUNK >&3 & writer=$!; exec 3>&-"
+        signal_when_reading = (
+            "sh -c '\"$@\" & pid=$!; "
+            "until ls -l /proc/$pid/fd 2>/dev/null | grep -q os-release; do sleep 0.01; done; "
+            "kill -TERM $pid; wait $pid' sh")
+        r = self.box.run(pre=pre, through=signal_when_reading, post="kill $writer",
+                         timeout=60)
+        self.assertEqual(r.status, 128 + signal.SIGTERM, r)
+        self.assertEqual(r.out, "Collecting os info\n", r)
+        self.assertEqual(os.listdir(self.box.tmp), [])
 
     def test_a_signal_the_caller_blocked_or_ignored_stays_so(self):
         """A caller that blocks SIGINT, or ignores SIGHUP (nohup), keeps it

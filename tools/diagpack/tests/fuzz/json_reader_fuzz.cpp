@@ -7,11 +7,15 @@
 // - a byte that cannot continue anything after a parsed value is reported
 //   as "trailing characters" just past it;
 // - dropping the closing byte of a parsed array, object or string leaves a
-//   text that ends early.
+//   text that ends early;
+// - the search for one string (find_json_string) accepts and refuses the
+//   same texts with the same errors, and finds what member lookup in the
+//   whole document finds.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,6 +24,7 @@
 namespace {
 
 using diagpack::ErrorKind;
+using diagpack::find_json_string;
 using diagpack::JsonValue;
 using diagpack::parse_json;
 
@@ -144,6 +149,26 @@ void check_value(const std::string& text, const JsonValue& value) {
 
 }  // namespace
 
+// The configuration's path, and one-letter names the fuzzer hits more often.
+void check_search(const std::string& text,
+                  const diagpack::Result<JsonValue>& result) {
+  constexpr std::string_view kLocation[] = {"logging", "log_file"};
+  constexpr std::string_view kShort[] = {"a", "b"};
+  for (std::span<const std::string_view> path :
+       {std::span(kLocation), std::span(kShort)}) {
+    auto found = find_json_string(text, path);
+    const JsonValue* value = result ? &*result : nullptr;
+    for (size_t i = 0; value && i < path.size(); ++i)
+      value = &value->member(path[i]);
+    if (found.ok() != result.ok() ||
+        (!found && (found.error().text() != result.error().text() ||
+                    found.error().kind() != result.error().kind())) ||
+        (found && (found->has_value() != value->is_string() ||
+                   (value->is_string() && **found != value->as_string()))))
+      violated("search differs from the whole document", text);
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   auto result = parse_json(text);
@@ -152,5 +177,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     check_error(text, result.error());
   }
+  check_search(text, result);
   return 0;
 }

@@ -5,7 +5,8 @@
 // - the bytes before the fault are valid, the fault's length is 1 to 3, and
 //   an incomplete sequence runs to the end of the input;
 // - the fault text has one of the two forms with the fault's numbers;
-// - the lossy decoding is valid UTF-8 and leaves valid input unchanged.
+// - the lossy decoding is valid UTF-8 and leaves valid input unchanged;
+// - the bytes checked in three pieces, cut anywhere, give the same fault.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -43,6 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      " bytes from index " + index));
     check(diagpack::utf8_valid_prefix(bytes) == bytes.substr(0, fault->index));
   }
+
+  const size_t cut1 = size == 0 ? 0 : data[0] % (size + 1);
+  const size_t cut2 = cut1 + (size - cut1) / 2;
+  diagpack::Utf8Checker checker;
+  checker.feed(bytes.substr(0, cut1));
+  checker.feed(bytes.substr(cut1, cut2 - cut1));
+  checker.feed(bytes.substr(cut2));
+  const auto in_pieces = checker.finish();
+  check(in_pieces.has_value() == fault.has_value() &&
+        (!fault || utf8_fault_text(*in_pieces) == utf8_fault_text(*fault)));
 
   const std::string lossy = diagpack::utf8_lossy(bytes);
   check(reference_valid(lossy));

@@ -1,6 +1,9 @@
 #include "collection_run.hpp"
 
+#include <errno.h>  // ENOMEM
+
 #include <functional>
+#include <new>  // std::bad_alloc
 #include <string>
 #include <string_view>
 #include <variant>
@@ -35,6 +38,19 @@ struct Step {
   std::string failure_prefix;
   std::function<void()> after_success;
 };
+
+// Runs one step. An allocation that fails inside it (a huge file somewhere,
+// a memory limit) is that step's failure like any other, "Cannot allocate
+// memory (os error 12)": everything the step held is released as the
+// exception leaves it, and the run goes on. This is the one place where
+// std::bad_alloc is caught on the run's thread; nothing throws past it.
+Status run_step(const Step& step, const RunContext& run) {
+  try {
+    return step.run(run);
+  } catch (const std::bad_alloc&) {
+    return Error::os(ENOMEM);
+  }
+}
 
 // Ends an interrupted run: what it made goes (the archive step has removed
 // its own archive already), then the process ends by |signo| as if it had
@@ -93,7 +109,7 @@ int create_diagpack(Component component, const Environment& env,
   };
   for (const Step& step : steps) {
     if (!step.banner.empty()) console.out_line(step.banner);
-    Status status = step.run(run);
+    Status status = run_step(step, run);
     if (auto signo = interrupts.take()) end_interrupted_run(out_dir, *signo);
     if (!status)
       console.err_line(step.failure_prefix + status.error().text());
@@ -108,7 +124,7 @@ int create_diagpack(Component component, const Environment& env,
 
 void prepare_process() {
   open_missing_standard_streams();
-  ignore_broken_pipes();
+  ignore_write_signals();
 }
 
 }  // namespace diagpack

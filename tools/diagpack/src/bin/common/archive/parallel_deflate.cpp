@@ -22,19 +22,21 @@
 //
 // Errors: writes happen on the main thread, so a failed write is the error
 // of the write() or finish() call that made it. The workers only compress;
-// a compressor error travels back with its block. Stopping (destruction)
-// drops the queued blocks, lets each worker finish the block in hand (a few
-// milliseconds at most) and joins them all; a worker never waits on
-// anything but the queue, so stopping cannot hang.
+// a compressor error, or a failed allocation, travels back with its block.
+// Stopping (destruction) drops the queued blocks, lets each worker finish the
+// block in hand (a few milliseconds at most) and joins them all; a worker never
+// waits on anything but the queue, so stopping cannot hang.
 #include "archive/parallel_deflate.hpp"
 
-#include <zlib.h>  // crc32, crc32_combine
+#include <errno.h>  // ENOMEM
+#include <zlib.h>   // crc32, crc32_combine
 
 #include <algorithm>  // clamp, min
 #include <condition_variable>
 #include <cstring>  // memcpy
 #include <deque>
 #include <mutex>
+#include <new>  // std::bad_alloc
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -62,20 +64,30 @@ struct Job {
   size_t out_len = 0;
   uint32_t crc = 0;
   std::optional<Error> error;
-  bool done = false;  // guarded by State::mu
+  bool out_of_memory = false;  // the output buffer could not grow
+  bool done = false;           // guarded by State::mu
 };
 
+// An exception that left a worker would end the process (std::terminate),
+// so the one a worker can meet, a failed allocation of the output buffer,
+// is caught here and travels back with the block like any error, to be
+// raised on the main thread as ENOMEM.
 void compress_job(BlockDeflater& deflater, Job& job) {
-  const unsigned char* data = job.in.get() + job.dict_len;
-  job.crc = static_cast<uint32_t>(
-      crc32(crc32(0L, Z_NULL, 0), data, static_cast<uInt>(job.data_len)));
-  auto produced = deflater.compress({job.in.get(), job.dict_len},
-                                    {data, job.data_len}, job.last, job.out);
-  if (produced) {
-    job.out_len = *produced;
-    job.error.reset();
-  } else {
-    job.error = produced.take_error();
+  job.out_of_memory = false;
+  try {
+    const unsigned char* data = job.in.get() + job.dict_len;
+    job.crc = static_cast<uint32_t>(
+        crc32(crc32(0L, Z_NULL, 0), data, static_cast<uInt>(job.data_len)));
+    auto produced = deflater.compress({job.in.get(), job.dict_len},
+                                      {data, job.data_len}, job.last, job.out);
+    if (produced) {
+      job.out_len = *produced;
+      job.error.reset();
+    } else {
+      job.error = produced.take_error();
+    }
+  } catch (const std::bad_alloc&) {
+    job.out_of_memory = true;
   }
 }
 
@@ -136,6 +148,7 @@ struct ParallelDeflater::State {
     Job* job = in_flight.front();
     in_flight.pop_front();
     free_jobs.push_back(job);
+    if (job->out_of_memory) return Error::os(ENOMEM);
     if (job->error) return *job->error;
     crc = crc32_combine(crc, job->crc, static_cast<z_off_t>(job->data_len));
     return write_all(

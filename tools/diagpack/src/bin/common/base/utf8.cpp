@@ -20,18 +20,31 @@ Utf8Sequence first_utf8_sequence(std::string_view bytes) {
   return Utf8Sequence{false, true, 0, decoder.pending()};
 }
 
-std::optional<Utf8Fault> find_utf8_fault(std::string_view bytes) {
-  size_t pos = 0;
-  while (pos < bytes.size()) {
-    if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
-      ++pos;
-      continue;
-    }
-    const Utf8Sequence seq = first_utf8_sequence(bytes.substr(pos));
-    if (!seq.well_formed) return Utf8Fault{pos, seq.length, seq.incomplete};
-    pos += seq.length;
+// ASCII bytes between sequences are passed over without the decoder, which
+// keeps a check of whole files near memory speed.
+void Utf8Checker::feed(std::string_view piece) {
+  using Kind = Utf8Decoder::Step::Kind;
+  for (size_t pos = 0; pos < piece.size() && !fault_; ++pos) {
+    const auto byte = static_cast<unsigned char>(piece[pos]);
+    const bool between = decoder_.pending() == 0;
+    if (between && byte < 0x80) continue;
+    if (between) sequence_start_ = offset_ + pos;
+    const Utf8Decoder::Step step = decoder_.feed(byte);
+    if (step.kind == Kind::Fault)
+      fault_ = Utf8Fault{sequence_start_, step.length, false};
   }
-  return std::nullopt;
+  offset_ += piece.size();
+}
+
+std::optional<Utf8Fault> Utf8Checker::finish() const {
+  if (fault_ || decoder_.pending() == 0) return fault_;
+  return Utf8Fault{sequence_start_, decoder_.pending(), true};
+}
+
+std::optional<Utf8Fault> find_utf8_fault(std::string_view bytes) {
+  Utf8Checker checker;
+  checker.feed(bytes);
+  return checker.finish();
 }
 
 std::string utf8_fault_text(const Utf8Fault& fault) {

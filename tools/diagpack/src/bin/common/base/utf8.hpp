@@ -67,6 +67,25 @@ struct Utf8Fault {
   bool incomplete = false;  // the input ended where a byte was still needed
 };
 
+// Finds the first fault of a byte stream that arrives in pieces (a child's
+// output read in chunks), wherever the pieces are cut: a sequence may begin
+// in one piece and end in the next. Indexes count from the stream's start.
+class Utf8Checker {
+ public:
+  // Checks the next piece of the stream; nothing more is looked at once a
+  // fault was found.
+  void feed(std::string_view piece);
+  // The first fault of everything fed, an unfinished last sequence being
+  // incomplete; nothing when it was all valid UTF-8.
+  std::optional<Utf8Fault> finish() const;
+
+ private:
+  Utf8Decoder decoder_;
+  size_t offset_ = 0;          // bytes fed before the current piece
+  size_t sequence_start_ = 0;  // where the unfinished sequence began
+  std::optional<Utf8Fault> fault_;
+};
+
 // Returns the first fault of |bytes|, or nothing when they are valid UTF-8.
 std::optional<Utf8Fault> find_utf8_fault(std::string_view bytes);
 

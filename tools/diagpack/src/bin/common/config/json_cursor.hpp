@@ -3,10 +3,18 @@
 // and either accepts it or fails "just past" it, so a failure is one byte
 // offset; line and column are worked out from it only when an error is
 // raised (see json_reader.hpp for the position rule).
+//
+// Reading a text of gigabytes takes seconds, so the loops that can run
+// long (values one after another, whitespace, the bytes of a string, the
+// digits of a number) ask stop_requested() as they go: every
+// kInterruptPollBytes of progress it looks at the run's InterruptWatch, and
+// once a stop signal is pending the reader fails with |interrupted| set.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
+
+#include "sys/signals.hpp"  // InterruptWatch, kInterruptPollBytes
 
 namespace diagpack {
 
@@ -39,12 +47,25 @@ struct JsonCursor {
     return fail_at(why, text.size());
   }
 
+  // Whether the reader must stop because a stop signal is pending, looked
+  // at only every kInterruptPollBytes of progress (a compare otherwise).
+  bool stop_requested() {
+    if (pos < next_poll) return false;
+    next_poll = pos + kInterruptPollBytes;
+    interrupted = interrupts != nullptr && interrupts->pending();
+    return interrupted;
+  }
+
   std::string_view text;
   size_t pos = 0;
   // Set by the first failure.
   std::string_view message;
   size_t stop = 0;
   bool ended_early = false;
+  // Looked at by stop_requested(); null for a reader that never stops.
+  const InterruptWatch* interrupts = nullptr;
+  size_t next_poll = kInterruptPollBytes;
+  bool interrupted = false;  // the reader stopped for a stop signal
 };
 
 }  // namespace diagpack

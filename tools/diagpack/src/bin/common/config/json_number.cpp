@@ -26,7 +26,10 @@ bool read_digits(JsonCursor& cursor) {
   if (!is_json_digit(cursor.current())) {
     return cursor.fail_past_current(kInvalidNumber);
   }
-  while (!cursor.at_end() && is_json_digit(cursor.current())) ++cursor.pos;
+  while (!cursor.at_end() && is_json_digit(cursor.current())) {
+    ++cursor.pos;
+    if (cursor.stop_requested()) return false;
+  }
   return true;
 }
 

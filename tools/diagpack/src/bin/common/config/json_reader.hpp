@@ -9,10 +9,14 @@
 // feed inside a string is reported at column 0 of the next line.
 #pragma once
 
+#include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "base/result.hpp"
 #include "config/json_value.hpp"
+#include "sys/signals.hpp"  // InterruptWatch
 
 namespace diagpack {
 
@@ -31,5 +35,17 @@ inline constexpr int kJsonMaxDepth = 127;
 // double fails with "number out of range"; one too small becomes zero.
 // Recursion is bounded by kJsonMaxDepth and memory is linear in the text.
 Result<JsonValue> parse_json(std::string_view text);
+
+// Reads |text| exactly as parse_json does, accepting and refusing the same
+// texts with the same errors, but keeps only the value that looking up the
+// names of |path| one after another would give (member lookup: a later
+// duplicate wins; a name looked up in anything but an object gives null).
+// Returns that value when it is a string, or nothing; no other value is
+// built, so the memory used is that string's beside the text. Every few MiB
+// of text it looks at |interrupts| (when given) and stops with
+// Error::interrupted() once a stop signal is pending.
+Result<std::optional<std::string>> find_json_string(
+    std::string_view text, std::span<const std::string_view> path,
+    const InterruptWatch* interrupts = nullptr);
 
 }  // namespace diagpack

@@ -1,5 +1,6 @@
 #include "config/json_string.hpp"
 
+#include <algorithm>  // std::min
 #include <cstdint>
 
 namespace diagpack {
@@ -13,6 +14,18 @@ constexpr std::string_view kLoneSurrogate =
     "lone leading surrogate in hex escape";
 constexpr std::string_view kHexEscapeEnd = "unexpected end of hex escape";
 
+// Where the string's bytes go: appended to |out| up to |limit| bytes in
+// all, the rest dropped; nowhere when |out| is null.
+struct StringSink {
+  std::string* out;
+  size_t limit;
+
+  void put(std::string_view bytes) {
+    if (out == nullptr || out->size() >= limit) return;
+    out->append(bytes.substr(0, limit - out->size()));
+  }
+};
+
 int hex_digit_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -20,23 +33,26 @@ int hex_digit_value(char c) {
   return -1;
 }
 
-// Appends the scalar value |cp| (never a surrogate) as UTF-8.
-void append_utf8(std::string& out, uint32_t cp) {
+// Puts the scalar value |cp| (never a surrogate) as UTF-8.
+void put_utf8(StringSink& out, uint32_t cp) {
+  char bytes[4];
+  size_t n = 0;
   if (cp < 0x80) {
-    out += static_cast<char>(cp);
+    bytes[n++] = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    bytes[n++] = static_cast<char>(0xC0 | (cp >> 6));
+    bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    bytes[n++] = static_cast<char>(0xE0 | (cp >> 12));
+    bytes[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    bytes[n++] = static_cast<char>(0xF0 | (cp >> 18));
+    bytes[n++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    bytes[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  out.put(std::string_view(bytes, n));
 }
 
 // Reads the four hexadecimal digits after "\u" into |unit|.
@@ -62,7 +78,7 @@ bool is_trailing_surrogate(uint32_t unit) {
 // Reads "\uXXXX" (the 'u' under the cursor) and, after a leading surrogate,
 // the "\uXXXX" of its trailing surrogate. A surrogate fault is reported
 // just past the four digits that show it.
-bool read_unicode_escape(JsonCursor& cursor, std::string& out) {
+bool read_unicode_escape(JsonCursor& cursor, StringSink& out) {
   ++cursor.pos;  // 'u'
   uint32_t unit = 0;
   if (!read_hex4(cursor, unit)) return false;
@@ -70,7 +86,7 @@ bool read_unicode_escape(JsonCursor& cursor, std::string& out) {
     return cursor.fail_at(kLoneSurrogate, cursor.pos);
   }
   if (!is_leading_surrogate(unit)) {
-    append_utf8(out, unit);
+    put_utf8(out, unit);
     return true;
   }
   for (char expected : {'\\', 'u'}) {
@@ -85,12 +101,12 @@ bool read_unicode_escape(JsonCursor& cursor, std::string& out) {
   if (!is_trailing_surrogate(trail)) {
     return cursor.fail_at(kLoneSurrogate, cursor.pos);
   }
-  append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (trail - 0xDC00));
+  put_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (trail - 0xDC00));
   return true;
 }
 
 // Reads the escape whose backslash was just passed.
-bool read_escape(JsonCursor& cursor, std::string& out) {
+bool read_escape(JsonCursor& cursor, StringSink& out) {
   if (cursor.at_end()) return cursor.fail_at_end(kEofString);
   char plain = 0;
   switch (cursor.current()) {
@@ -123,7 +139,7 @@ bool read_escape(JsonCursor& cursor, std::string& out) {
     default:
       return cursor.fail_past_current(kInvalidEscape);
   }
-  out += plain;
+  out.put(std::string_view(&plain, 1));
   ++cursor.pos;
   return true;
 }
@@ -132,18 +148,22 @@ bool read_escape(JsonCursor& cursor, std::string& out) {
 
 // Runs of plain bytes are appended in one go; only quotes, backslashes and
 // control characters stop the scan.
-bool read_json_string(JsonCursor& cursor, std::string& out) {
+bool read_json_string(JsonCursor& cursor, std::string* out, size_t limit) {
+  StringSink sink{out, limit};
   std::string_view text = cursor.text;
   ++cursor.pos;  // '"'
   for (;;) {
     size_t run = cursor.pos;
-    while (run < text.size()) {
+    const size_t run_end = std::min(text.size(), run + kInterruptPollBytes);
+    while (run < run_end) {
       unsigned char c = static_cast<unsigned char>(text[run]);
       if (c == '"' || c == '\\' || c < 0x20) break;
       ++run;
     }
-    out.append(text.substr(cursor.pos, run - cursor.pos));
+    sink.put(text.substr(cursor.pos, run - cursor.pos));
     cursor.pos = run;
+    if (cursor.stop_requested()) return false;
+    if (run == run_end && !cursor.at_end()) continue;  // a long run goes on
     if (cursor.at_end()) return cursor.fail_at_end(kEofString);
     char c = cursor.current();
     if (c == '"') {
@@ -152,7 +172,7 @@ bool read_json_string(JsonCursor& cursor, std::string& out) {
     }
     if (c != '\\') return cursor.fail_past_current(kControlCharacter);
     ++cursor.pos;
-    if (!read_escape(cursor, out)) return false;
+    if (!read_escape(cursor, sink)) return false;
   }
 }
 

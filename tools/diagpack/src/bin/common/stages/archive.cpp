@@ -11,6 +11,15 @@
 // marker and gzip trailer included, reached the file and the file closed
 // without error; otherwise the output directory stays for another try.
 //
+// Whatever the walk meets, the archive is then ended (end marker, last
+// compressed data, gzip trailer, close), so what was written stays
+// readable, and it stays when the walk failed. When the end itself cannot
+// be written (a full disk, a file size limit) the file would be unreadable:
+// it is removed, and the output directory stays as for every failure, so
+// nothing is lost. It is removed as well when the step is left by an
+// exception (a failed allocation, which the run reports as the step's
+// failure).
+//
 // A stop signal during the step (Ctrl-C on a large archive) is noticed
 // where the tar stream passes to the encoder: every kPieceBytes the sink
 // tells the step's LongPhase, which also moves the status line on, and
@@ -79,23 +88,42 @@ Result<UniqueFd> create_archive_file(const std::string& path) {
   return open_fd(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, kArchiveMode);
 }
 
+// The archive file at |path|, removed when this goes unless keep() was
+// called: only an archive whose end was written is left behind.
+class ArchiveFile {
+ public:
+  explicit ArchiveFile(const std::string& path) : path_(path) {}
+  ~ArchiveFile() {
+    if (!kept_) (void)remove_file(path_);  // nothing more to do if this fails
+  }
+  ArchiveFile(const ArchiveFile&) = delete;
+  ArchiveFile& operator=(const ArchiveFile&) = delete;
+  void keep() { kept_ = true; }
+
+ private:
+  const std::string& path_;
+  bool kept_ = false;
+};
+
+struct Written {
+  Status walked;  // the walk's error
+  Status ended;   // the first error of ending the archive and the file
+};
+
 // Writes the archive of |out_dir| into |file|. Whatever the walk returns,
-// the archive is then ended, the stream finished and the file closed, so
-// that what was written stays readable. Returns the walk's error, else the
-// first error of the closing steps.
-Status write_archive(UniqueFd file, const std::string& out_dir,
-                     const ComponentInfo& info, PieceObserver& observer) {
+// the archive is then ended, the stream finished and the file closed.
+Written write_archive(UniqueFd file, const std::string& out_dir,
+                      const ComponentInfo& info, PieceObserver& observer) {
   GzEncoder encoder(std::move(file), kCompressionLevel);
   ObservedSink sink(encoder, observer);
   TarBuilder builder(sink);
-  Status walked = append_dir_all(builder, info.output_dir_name, out_dir);
+  Written written;
+  written.walked = append_dir_all(builder, info.output_dir_name, out_dir);
   Status ended = builder.end_archive();
   Status finished = encoder.finish_stream();
   Status closed = encoder.close_file();
-  if (!walked) return walked;
-  if (!ended) return ended;
-  if (!finished) return finished;
-  return closed;
+  written.ended = !ended ? ended : !finished ? finished : closed;
+  return written;
 }
 
 }  // namespace
@@ -108,23 +136,27 @@ Status archive_output_directory(const RunContext& run) {
   const std::string path = archive_path(run.out_dir);
   auto file = create_archive_file(path);
   if (!file) return file.take_error();
+  ArchiveFile archive(path);
   uint64_t total = 0;
   if (run.status.active()) {
     auto estimate = estimate_dir_all(run.out_dir);
     if (estimate) total = *estimate;
   }
-  Status written;
+  Written written;
   {
     LongPhase phase(run, StatusPhase::archiving(total));
     written = write_archive(std::move(*file), run.out_dir, run.info, phase);
   }
   // A signal that came while the archive was written (even one that let
   // it complete) stops the step before it claims an archive.
-  if (run.interrupts.pending()) {
-    (void)remove_file(path);  // nothing more to do if this fails
-    return Error::interrupted();
+  if (run.interrupts.pending()) return Error::interrupted();
+  if (!written.walked) {
+    if (written.ended) archive.keep();
+    return written.walked;
   }
-  return written;
+  if (!written.ended) return written.ended;
+  archive.keep();
+  return {};
 }
 
 }  // namespace diagpack

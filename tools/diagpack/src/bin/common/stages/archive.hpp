@@ -18,8 +18,9 @@ std::string archive_path(const std::string& out_dir);
 // name>/") to archive_path. Whatever stood at that path and is not a
 // directory is removed first; the archive is created afresh with mode 0600.
 // Returns the error of creating the file (EISDIR for a directory there),
-// the walk's first error, or the first error of ending the archive,
-// finishing the stream or closing the file. It looks at run.interrupts
+// the walk's first error (the archive, ended, stays), or the first error of
+// ending the archive, finishing the stream or closing the file (the archive,
+// unreadable, is removed). It looks at run.interrupts
 // while it writes: when a stop signal is pending it stops, removes the
 // archive it created and returns an error of kind Interrupted. Its progress
 // goes to run.status.

@@ -20,12 +20,15 @@ inline constexpr std::string_view kNoLogNameText =
 
 // Reads the log location from the installed configuration file (never the
 // copy), lists its directory and copies every match into the output
-// directory in listing order. Returns read_log_location's error,
-// kNoLogDirectoryText or kNoLogNameText (InvalidInput) when the location
-// has no directory or no final name, find_log_files' error, or the first
-// copy_file error (earlier copies stay, later matches are skipped); an
-// error of kind Interrupted when a stop signal arrives during a copy. The
-// status line shows the bytes copied of the matched logs' total.
+// directory in listing order. A matched symbolic link is followed only when
+// root or the owner of the file it reaches owns it. Returns
+// read_log_location's error, kNoLogDirectoryText or kNoLogNameText
+// (InvalidInput) when the location has no directory or no final name,
+// find_log_files' error, or the first failure of a copy: EACCES for a link
+// that may not be followed, else the copy_file error (earlier copies stay,
+// later matches are skipped); an error of kind Interrupted when a stop
+// signal arrives during a copy. The status line shows the bytes copied of
+// the matched logs' total.
 Status collect_log_files(const RunContext& run);
 
 // The paths (join_path of |log_dir| and the entry name) of the entries of

@@ -27,10 +27,14 @@ struct ReleaseFiles {
 };
 
 // A view of the host, taken anew by each stage that needs one. Values are
-// read from the host when asked for.
+// read from the host when asked for. With |interrupts|, a release file is
+// read only until a stop signal is pending (the value is then left out);
+// the caller sees the signal pending and stops.
 class SystemSnapshot {
  public:
-  explicit SystemSnapshot(ReleaseFiles files = {}) : files_(std::move(files)) {}
+  explicit SystemSnapshot(ReleaseFiles files = {},
+                          const InterruptWatch* interrupts = nullptr)
+      : files_(std::move(files)), interrupts_(interrupts) {}
 
   // The kernel release as UTF-8 text (see kernel_release_text), or nothing
   // when uname fails.
@@ -38,25 +42,34 @@ class SystemSnapshot {
 
   // "Linux <version> <name>", the two parts from get_system_info_linux with
   // VERSION_ID= / DISTRIB_RELEASE= and NAME= / DISTRIB_ID=; a part that is
-  // not found is empty, so this is "Linux  " at the least.
+  // not found is empty, so this is "Linux  " at the least. Built in one
+  // string, into which each value is read straight from its file.
   std::string long_os_version() const;
 
  private:
+  // Appends the value of |main_key| in os-release, else that of
+  // |fallback_key| in lsb-release, to |out|.
+  void append_system_info(std::string& out, std::string_view main_key,
+                          std::string_view fallback_key) const;
+
   ReleaseFiles files_;
+  const InterruptWatch* interrupts_;
 };
 
 // The text of uname's release field: every non-NUL byte of the whole field,
 // in order, read as Latin-1 and written as UTF-8.
 std::string kernel_release_text(std::string_view field);
 
-// The value of the first line of |file| that begins with |key|, or nothing
-// when the file cannot be opened or no line matches. Lines end at LF, one CR
-// right before the LF is dropped, and a last line without LF counts as it
-// is. Lines that are not valid UTF-8 are skipped. The key must start at the
-// line's first byte; the value is the rest with every '"' removed. A read
-// error ends the search as if nothing had matched.
-std::optional<std::string> find_release_value(const std::string& file,
-                                              std::string_view key);
+// Appends to |out| the value of the first line of |file| that begins with
+// |key|; returns false, |out| unchanged, when the file cannot be opened or
+// no line matches. Lines end at LF, one CR right before the LF is dropped,
+// and a last line without LF counts as it is. Lines that are not valid
+// UTF-8 are skipped. The key must start at the line's first byte; the value
+// is the rest with every '"' removed. A read error, or a stop signal
+// pending on |interrupts|, ends the search as if nothing had matched.
+bool append_release_value(std::string& out, const std::string& file,
+                          std::string_view key,
+                          const InterruptWatch* interrupts = nullptr);
 
 // |main_key| in os-release, else |fallback_key| in lsb-release. A value found
 // in os-release wins even when it is empty. Never fails.
@@ -64,17 +77,17 @@ std::optional<std::string> get_system_info_linux(
     std::string_view main_key, std::string_view fallback_key,
     const ReleaseFiles& files = {});
 
-// The report text, from a snapshot taken over |files|: "Platform:
-// linux-<kernel>\n", "Version: <long os version>\n" and, when system-release
-// opens, "System Release: <its whole content>\n". Errors: kKernelVersionText
-// when uname fails; the read error of system-release; kStreamNotUtf8Text when
-// its content is not UTF-8. A system-release that cannot be opened, for
-// whatever reason, only leaves out the third line.
-Result<std::string> os_report_text(const ReleaseFiles& files);
-
-// Writes os_report_text to <out_dir>/osInfo.txt in one go; nothing is
-// written when the text cannot be made. Returns that error or the write's.
-Status write_os_report(const std::string& out_dir, const ReleaseFiles& files);
+// Writes <out_dir>/osInfo.txt from a snapshot taken over |files|:
+// "Platform: linux-<kernel>\n", "Version: <long os version>\n" and, when
+// system-release opens, "System Release: <its whole content>\n". The parts
+// are written as they are, gathered by one writev, never joined into a
+// copy. Nothing is written when a part cannot be had: kKernelVersionText
+// when uname fails; the read error of system-release; kStreamNotUtf8Text
+// when its content is not UTF-8; Error::interrupted() when a stop signal is
+// pending on |interrupts|. A system-release that cannot be opened, for
+// whatever reason, only leaves out the third line. Then the write's error.
+Status write_os_report(const std::string& out_dir, const ReleaseFiles& files,
+                       const InterruptWatch* interrupts = nullptr);
 
 // The stage: write_os_report from the host's release files. The report is
 // the same for every component.

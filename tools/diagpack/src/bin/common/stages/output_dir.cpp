@@ -3,7 +3,7 @@
 #include "base/error.hpp"
 #include "base/path_ops.hpp"
 #include "base/utf8.hpp"
-#include "sys/directories.hpp"  // make_directory
+#include "sys/directories.hpp"  // make_directory, remove_dir_all
 #include "sys/files.hpp"        // status_following_links
 
 namespace diagpack {
@@ -44,8 +44,14 @@ std::variant<std::string, OutputPathError> prepare_output_dir(
   if (Status made = make_directory(path, kOutputDirMode); !made)
     return OutputPathError{OutputPathError::Variant::CreateFailed, path,
                            made.error().os_code()};
-  if (!is_valid_utf8(path))
+  // The checks keep their order (a path that exists, or cannot be made,
+  // says so whatever its text), so the text is judged last; a directory
+  // this run cannot use must then not stay behind, or every later run
+  // would stop at "already exists".
+  if (!is_valid_utf8(path)) {
+    (void)remove_dir_all(path);  // nothing more to do if this fails
     return OutputPathError{OutputPathError::Variant::Conversion, {}, 0};
+  }
   return path;
 }
 

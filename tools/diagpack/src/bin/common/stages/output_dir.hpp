@@ -28,7 +28,7 @@ std::string temp_dir(const Environment& env);
 // world-writable). Returns its path as UTF-8 text, or the
 // error: AlreadyExists when anything answers a status query at the path
 // (links followed), CreateFailed with the mkdir error, Conversion when the
-// path is not UTF-8 (the directory then stays on disk).
+// path is not UTF-8 (the directory just made is then removed again).
 std::variant<std::string, OutputPathError> prepare_output_dir(
     const ComponentInfo& info, const Environment& env);
 

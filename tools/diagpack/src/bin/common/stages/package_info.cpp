@@ -1,7 +1,7 @@
 #include "stages/package_info.hpp"
 
 #include "base/path_ops.hpp"  // join_path
-#include "base/utf8.hpp"      // find_utf8_fault, utf8_fault_text
+#include "base/utf8.hpp"      // Utf8Checker, utf8_fault_text
 #include "stages/long_phase.hpp"
 #include "stages/os_report.hpp"   // SystemSnapshot
 #include "sys/child_process.hpp"  // run_child, exited_zero
@@ -39,9 +39,14 @@ Status write_package_report(const std::string& report_path,
   if (query.check_status && !exited_zero(result->wait_status))
     return Error::fixed(ErrorKind::Other, std::string(kDpkgQueryFailedText) +
                                               std::string(package_name));
-  if (auto fault = find_utf8_fault(result->out))
+  // The output stays in its chunks: checked across their ends and written
+  // by one writev, never joined into a copy.
+  const std::vector<std::string_view> pieces = result->out.pieces();
+  Utf8Checker checker;
+  for (std::string_view piece : pieces) checker.feed(piece);
+  if (auto fault = checker.finish())
     return Error::fixed(ErrorKind::Other, utf8_fault_text(*fault));
-  return write_file(report_path, result->out);
+  return write_file(report_path, pieces);
 }
 
 std::string query_text(const PackageQuery& query) {
@@ -53,7 +58,9 @@ std::string query_text(const PackageQuery& query) {
 
 Status collect_package_info(const RunContext& run) {
   const std::string report_path = package_report_path(run.out_dir, run.info);
-  const std::string os_version = SystemSnapshot().long_os_version();
+  const std::string os_version =
+      SystemSnapshot({}, &run.interrupts).long_os_version();
+  if (run.interrupts.pending()) return Error::interrupted();
   const PackageQuery query =
       choose_package_query(os_version, run.info.package_name);
   LongPhase phase(run, StatusPhase::waiting_for(query_text(query)));

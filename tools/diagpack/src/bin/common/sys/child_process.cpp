@@ -10,6 +10,7 @@
 #include <unistd.h>    // faccessat
 
 #include <optional>
+#include <span>
 #include <utility>  // std::exchange
 
 #include "sys/files.hpp"  // open_fd, read_some, status_following_links
@@ -186,8 +187,7 @@ void ChildProcess::stop() {
 Result<ChildOutput> ChildProcess::finish(int wake_fd, PieceObserver* ticks) {
   ChildOutput result;
   UniqueFd* fds[2] = {&out_, &err_};
-  std::string* sinks[2] = {&result.out, nullptr};  // stderr is dropped
-  char buf[65536];
+  char dropped[65536];  // what standard error says
   while (out_.valid() || err_.valid()) {
     pollfd polled[3];
     int which[3];
@@ -214,13 +214,15 @@ Result<ChildOutput> ChildProcess::finish(int wake_fd, PieceObserver* ticks) {
     }
     for (nfds_t k = 0; k < count; ++k) {
       if (polled[k].revents == 0 || polled[k].fd == wake_fd) continue;
-      int i = which[k];
-      auto n = read_some(fds[i]->get(), buf, sizeof buf);
+      const int i = which[k];
+      const std::span<char> into =
+          i == 0 ? result.out.room() : std::span<char>(dropped);
+      auto n = read_some(fds[i]->get(), into.data(), into.size());
       if (!n) return n.take_error();
       if (*n == 0)
         fds[i]->reset();  // end of file on this stream
-      else if (sinks[i] != nullptr)
-        sinks[i]->append(buf, *n);
+      else if (i == 0)
+        result.out.commit(*n);
     }
   }
   Error cut_short = Error::interrupted();

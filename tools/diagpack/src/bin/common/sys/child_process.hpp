@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/chunked_bytes.hpp"
 #include "base/environment.hpp"
 #include "base/piece_observer.hpp"
 #include "base/result.hpp"
@@ -19,10 +20,11 @@
 namespace diagpack {
 
 // What a finished child left: the wait status as waitpid reports it, and all
-// the bytes it wrote to standard output.
+// the bytes it wrote to standard output, in chunks (never copied to make
+// room, however much it wrote).
 struct ChildOutput {
   int wait_status = 0;
-  std::string out;
+  ChunkedBytes out;
 };
 
 // True when |wait_status| is a normal exit with code 0.
@@ -68,8 +70,10 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();
 
-  // Reads both pipes until both reach end of file (standard error is
-  // dropped as it arrives), then waits for the child to end; no time limit.
+  // Reads both pipes until both reach end of file (standard output straight
+  // into its chunks, standard error dropped as it arrives), then waits for
+  // the child to end; no time limit. Throws std::bad_alloc when no chunk
+  // can be had; the child is then killed and reaped as its owner goes.
   // When |wake_fd| (if not -1) turns readable first, the child is stopped
   // (stop()) and the result is Error::interrupted(); the
   // descriptor is only polled, never read. With |ticks|, the wait wakes at

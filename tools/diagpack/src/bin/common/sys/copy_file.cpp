@@ -6,7 +6,10 @@
 // anything else. The destination is created with the source's mode and then
 // fchmod-ed to exactly those bits, since the umask narrows the mode given to
 // open(2). A symbolic link at the destination is never followed: a link
-// planted there fails the copy with ELOOP instead of receiving it.
+// planted there fails the copy with ELOOP instead of receiving it. A caller
+// that has to judge the source before it is copied (the log collection
+// weighs a link against the file it reaches) opens it itself and hands the
+// descriptor to copy_open_file, so the file judged is the file copied.
 //
 // The bytes move in regions. A source without holes is one region, from
 // offset 0 to the end of file as the copy finds it, so a log that grows
@@ -239,7 +242,13 @@ Result<uint64_t> copy_file(const std::string& src, const std::string& dst,
   if (auto st = reject_nul_byte(dst); !st) return st.take_error();
   auto in = open_for_reading(src);
   if (!in) return in.take_error();
-  const struct stat& src_st = in->status;
+  return copy_open_file(*in, dst, observer);
+}
+
+Result<uint64_t> copy_open_file(const OpenFile& in, const std::string& dst,
+                                PieceObserver& observer) {
+  if (auto st = reject_nul_byte(dst); !st) return st.take_error();
+  const struct stat& src_st = in.status;
   if (!S_ISREG(src_st.st_mode)) {
     return Error::fixed(ErrorKind::InvalidInput,
                         std::string(kNotRegularFileText));
@@ -259,13 +268,13 @@ Result<uint64_t> copy_file(const std::string& src, const std::string& dst,
 
   Result<uint64_t> copied = uint64_t{0};
   if (src_st.st_size == 0) {
-    copied = read_write_copy(in->fd.get(), out->get(), std::nullopt, observer);
+    copied = read_write_copy(in.fd.get(), out->get(), std::nullopt, observer);
   } else if (dst_regular &&
-             has_holes(in->fd.get(), static_cast<uint64_t>(src_st.st_size))) {
-    copied = copy_sparse(in->fd.get(), out->get(), observer);
+             has_holes(in.fd.get(), static_cast<uint64_t>(src_st.st_size))) {
+    copied = copy_sparse(in.fd.get(), out->get(), observer);
   } else {
     copied =
-        RegionCopier(in->fd.get(), out->get(), observer).copy(0, std::nullopt);
+        RegionCopier(in.fd.get(), out->get(), observer).copy(0, std::nullopt);
   }
   if (!copied) return copied;
   if (auto st = out->close_checked(); !st) return st.take_error();

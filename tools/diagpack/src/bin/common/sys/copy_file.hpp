@@ -8,7 +8,7 @@
 
 #include "base/piece_observer.hpp"
 #include "base/result.hpp"
-#include "sys/files.hpp"  // kNotRegularFileText
+#include "sys/files.hpp"  // kNotRegularFileText, OpenFile
 
 namespace diagpack {
 
@@ -37,5 +37,11 @@ Result<uint64_t> copy_file(const std::string& src, const std::string& dst,
 
 // copy_file without an observer.
 Result<uint64_t> copy_file(const std::string& src, const std::string& dst);
+
+// copy_file from a source already open: the file that the caller judged on
+// its descriptor is the one copied, never a file that a path names again.
+// The same errors but those of opening the source.
+Result<uint64_t> copy_open_file(const OpenFile& src, const std::string& dst,
+                                PieceObserver& observer);
 
 }  // namespace diagpack

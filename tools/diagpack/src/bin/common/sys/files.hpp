@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,8 @@
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {
+
+class InterruptWatch;
 
 // --- Opening ---------------------------------------------------------------
 
@@ -47,6 +50,24 @@ struct OpenFile {
 // fcntl error (ENXIO for a socket).
 Result<OpenFile> open_for_reading(const std::string& path);
 
+// What open_entry_for_reading opened, and the status of the symbolic link
+// that led there when the path's last component was one.
+struct OpenedEntry {
+  OpenFile file;
+  std::optional<struct stat> link;
+};
+
+// Opens |path| as open_for_reading does and tells whether its last
+// component is a symbolic link, for callers that judge a link by its owner
+// against the file actually opened. There is no window in which a swap at
+// the path can win: the link's status is taken without following it before
+// the open and again after it, and both must describe the same link (same
+// device, inode and change time, so a link renamed away and back is caught
+// too); a path that was no link is opened with O_NOFOLLOW, so a link put in
+// its place meanwhile fails the open. Returns the lstat, open, fstat or
+// fcntl error, or EACCES when the path changed between the looks.
+Result<OpenedEntry> open_entry_for_reading(const std::string& path);
+
 // --- Status ----------------------------------------------------------------
 
 // The status of what |path| names, links followed. Returns the OS error
@@ -69,6 +90,11 @@ inline constexpr std::string_view kWriteZeroText =
 // write error, or kWriteZeroText when a write accepts nothing.
 Status write_all(int fd, std::string_view bytes);
 
+// write_all for |pieces| one after another, gathered by writev(2), so that
+// a text made of parts is written without first being joined into one
+// buffer. Same errors.
+Status write_all(int fd, std::span<const std::string_view> pieces);
+
 // One read(2) of at most |size| bytes. Returns the number of bytes read (0
 // at end of file) or the read error.
 Result<size_t> read_some(int fd, char* buf, size_t size);
@@ -78,18 +104,28 @@ Result<size_t> read_some(int fd, char* buf, size_t size);
 // than |size| only at end of file, or the first read error.
 Result<size_t> read_at(int fd, char* buf, size_t size, uint64_t offset);
 
-// Reads from the current position to end of file. |size_hint| pre-sizes the
-// buffer. Returns the bytes or the first read error.
-Result<std::string> read_to_end(int fd, size_t size_hint = 0);
+// Reads from the current position to end of file into one buffer reserved
+// for |size_hint| bytes, so a file of the size its status gives is read
+// without the buffer ever growing. Every kInterruptPollBytes it looks at
+// |interrupts| (when given) and stops with Error::interrupted() once a stop
+// signal is pending. Returns the bytes or the first read error; throws
+// std::bad_alloc when the buffer cannot be had.
+Result<std::string> read_to_end(int fd, size_t size_hint = 0,
+                                const InterruptWatch* interrupts = nullptr);
 
 // read_to_end for a text: kStreamNotUtf8Text, kind InvalidData, when the
 // bytes are not valid UTF-8, else as read_to_end.
-Result<std::string> read_text_to_end(int fd, size_t size_hint = 0);
+Result<std::string> read_text_to_end(
+    int fd, size_t size_hint = 0, const InterruptWatch* interrupts = nullptr);
 
-// Creates or truncates |path| with mode 0666 (before the umask) and writes
-// |bytes| to it. A symbolic link at |path| is never written through: the
-// open fails with ELOOP. Returns the error of the open, a write or the
-// close.
+// Creates or truncates |path| and writes |pieces| to it, one after another.
+// A created file has mode 0644 before the umask: a report that a root run
+// writes is never group- or world-writable, even under umask 000, as the
+// output directory is not. A symbolic link at |path| is never written
+// through: the open fails with ELOOP. Returns the error of the open, a
+// write or the close.
+Status write_file(const std::string& path,
+                  std::span<const std::string_view> pieces);
 Status write_file(const std::string& path, std::string_view bytes);
 
 // --- Holes -----------------------------------------------------------------

@@ -113,6 +113,9 @@ void end_by_signal(int signo) {
   ::_exit(128 + signo);
 }
 
-void ignore_broken_pipes() { ::signal(SIGPIPE, SIG_IGN); }
+void ignore_write_signals() {
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
+}
 
 }  // namespace diagpack

@@ -5,11 +5,17 @@
 // Beside it, the signals a run never wants to die of.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 
 #include "sys/unique_fd.hpp"
 
 namespace diagpack {
+
+// How far a long loop (a read, a parse) goes between two looks at an
+// InterruptWatch: a few milliseconds of work, and one poll(2) that costs
+// next to nothing beside it.
+inline constexpr size_t kInterruptPollBytes = size_t{4} << 20;
 
 class InterruptWatch {
  public:
@@ -50,8 +56,11 @@ class InterruptWatch {
 // Falls back to _exit(128 + signo) should the signal not end it.
 [[noreturn]] void end_by_signal(int signo);
 
-// Ignores SIGPIPE, so that writing to a pipe whose reader has gone fails
-// with EPIPE instead of ending the process.
-void ignore_broken_pipes();
+// Ignores the signals by which a write would end the process: SIGPIPE, so
+// that writing to a pipe whose reader has gone fails with EPIPE, and
+// SIGXFSZ, so that a write beyond the file size limit (ulimit -f) fails
+// with EFBIG. Either is then the failure of the step that wrote, and the
+// run goes on. Child processes get both back at their defaults.
+void ignore_write_signals();
 
 }  // namespace diagpack

@@ -49,7 +49,7 @@ namespace {
 
 // The signals this process ignores (or may) that its child gets back at
 // their default action.
-constexpr int kDefaultInChild[] = {SIGPIPE};
+constexpr int kDefaultInChild[] = {SIGPIPE, SIGXFSZ};
 
 // The file actions and attributes of one spawn, destroyed when it is done.
 class SpawnSetup {

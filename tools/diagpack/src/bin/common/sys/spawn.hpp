@@ -29,9 +29,10 @@ Result<Pipe> make_pipe();
 // as the leader of a new process group, with stdio[0], stdio[1] and
 // stdio[2] (all above 2) on its descriptors 0, 1 and 2 and every other
 // descriptor closed, an empty signal mask and the signals this process
-// ignores for itself (SIGPIPE) back at their default. Returns its pid, for
-// the caller to reap, or the OS error of the start: the exec's (ENOENT,
-// EACCES, ...) for a program that cannot run, that child then reaped.
+// ignores for itself (SIGPIPE, SIGXFSZ) back at their default. Returns its
+// pid, for the caller to reap, or the OS error of the start: the exec's
+// (ENOENT, EACCES, ...) for a program that cannot run, that child then
+// reaped.
 Result<pid_t> spawn_program(const char* path, char* const argv[],
                             char* const envp[], const int (&stdio)[3]);
 
