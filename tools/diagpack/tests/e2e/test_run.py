@@ -135,16 +135,12 @@ class InterruptTest(harness.SandboxCase):
         size = lambda: os.stat(copy).st_size if os.path.exists(copy) else 0
         while thread.is_alive() and size() < 64 * MIB:
             time.sleep(0.001)
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                fds = "/proc/%s/fd" % pid
-                if any(os.readlink(os.path.join(fds, fd)) == copy for fd in os.listdir(fds)):
-                    os.kill(int(pid), signal.SIGINT)
-                    break
-            except OSError:
-                continue
-        else:
+        fds = "/proc/%s/fd"
+        holders = harness.pids_where(lambda pid: any(
+            os.readlink(os.path.join(fds % pid, fd)) == copy for fd in os.listdir(fds % pid)))
+        if not holders:
             self.fail("the copy ended before it could be interrupted")
+        os.kill(holders[0], signal.SIGINT)
         signalled = time.monotonic()
         at_signal = largest = size()
         while thread.is_alive():
