@@ -183,9 +183,10 @@ TEST(ChildProcess, TicksWhileWaitingAndStopsOnTheirError) {
 // clone3 with EPERM, an older one refusing close_range too; no close_range
 // and no /proc, as in a chroot on a kernel before 5.9), a child sees what it
 // sees elsewhere: only 0, 1 and 2 open below the soft limit of 64 (a stray
-// descriptor inherited at 63), stdin at end of file and, with /proc, its own
-// process group, nothing blocked and SIGPIPE at its default (the run blocks
-// and ignores them); a script whose interpreter is missing gives ENOENT.
+// descriptor inherited at 63), stdin at end of file (the run's own is a pipe
+// that stays open) and, with /proc, its own process group, nothing blocked
+// and SIGPIPE at its default (the run blocks and ignores them); a script
+// whose interpreter is missing gives ENOENT.
 TEST(ChildProcess, StartsTheSameWhereSpawnIsRefused) {
   test::TempDir dir;
   const std::string broken = dir.path("broken");
@@ -194,7 +195,7 @@ TEST(ChildProcess, StartsTheSameWhereSpawnIsRefused) {
   // it redirects for its builtins.
   const std::string probe = R"sh(exec 2>/dev/null
 for ((fd = 0; fd < 64; fd++)); do /bin/true <&$fd && printf '%d ' $fd; done
-read -r line; echo "eof=$?"
+read -t 2 -r line; echo "eof=$?"
 if [ -r /proc/$$/stat ]; then
   set -- $(sed 's/.*) //' /proc/$$/stat)
   blk=$(sed -n 's/^SigBlk:\s*//p' /proc/self/status)
@@ -231,8 +232,10 @@ exit 7)sh";
       sigset_t term;
       sigemptyset(&term);
       sigaddset(&term, SIGTERM);
+      int in[2];
       if (::dup3(report[1], 3, O_CLOEXEC) != 3 ||
-          ::close_range(4, ~0U, 0) != 0 || ::dup2(0, 63) != 63 ||
+          ::close_range(4, ~0U, 0) != 0 || ::pipe2(in, O_CLOEXEC) != 0 ||
+          ::dup2(in[0], 0) != 0 || ::dup2(0, 63) != 63 ||
           ::setrlimit(RLIMIT_NOFILE, &limit) != 0 ||
           ::sigprocmask(SIG_BLOCK, &term, nullptr) != 0 ||
           ::signal(SIGPIPE, SIG_IGN) == SIG_ERR)

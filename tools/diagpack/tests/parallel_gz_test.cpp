@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "archive/gz_encoder.hpp"
-#include "archive/tar_builder.hpp"
 #include "gz_test_support.hpp"
 #include "sys/host.hpp"
 
@@ -75,15 +74,6 @@ TEST_F(ParallelGzTest, SizesAroundBlockBoundaries) {
   }
 }
 
-TEST_F(ParallelGzTest, HundredBlocksReadByZlibGzipAndPython) {
-  const std::string input = test::sample_text(100 * kBlock);
-  const std::string gz = compress(path_, input, 3);
-  expect_member_of(gz, input);
-  EXPECT_LT(gz.size(), input.size() / 3);
-  EXPECT_TRUE(test::gunzip_with_gzip(path_) == input);
-  EXPECT_TRUE(test::gunzip_with_python(path_) == input);
-}
-
 TEST_F(ParallelGzTest, IncompressibleDataStaysNearItsSize) {
   const std::string input = test::random_bytes(10 * kBlock + 333);
   const std::string gz = compress(path_, input, 2);
@@ -134,41 +124,6 @@ TEST_F(ParallelGzTest, BlocksSmallerThanTheWindow) {
     const std::string gz = compress(
         path_, block == 1 ? input.substr(0, 5000) : input, 3, block, 777);
     expect_member_of(gz, block == 1 ? input.substr(0, 5000) : input);
-  }
-}
-
-TEST_F(ParallelGzTest, TarStreamAcrossManySmallBlocksReadByTarAndBsdtar) {
-  const std::string src = path("src");
-  test::make_dir(src);
-  const std::string text = test::sample_text(300000);
-  const std::string noise = test::random_bytes(70000);
-  test::write_file(src + "/a.log", text);
-  test::write_file(src + "/b.bin", noise);
-  const std::string archive = path("a.tar.gz");
-  {
-    GzEncoder gz(create_file(archive), 6, 4,
-                 5000);  // cuts inside headers and data
-    TarBuilder builder(gz);
-    ASSERT_TRUE(
-        builder.append_directory_entry("jce-data/", test::status_of(src)));
-    for (const char* name : {"a.log", "b.bin"}) {
-      const std::string file = src + "/" + name;
-      ASSERT_TRUE(builder.append_file(std::string("jce-data/") + name,
-                                      test::open_file(file).get(),
-                                      test::status_of(file)));
-    }
-    ASSERT_TRUE(builder.end_archive());
-    ASSERT_TRUE(gz.finish_stream());
-    ASSERT_TRUE(gz.close_file());
-  }
-  for (const std::string tool : {"tar -xzf", "bsdtar -xf"}) {
-    SCOPED_TRACE(tool);
-    const std::string out = path(tool.substr(0, tool.find(' ')));
-    test::make_dir(out);
-    ASSERT_EQ(
-        std::system((tool + " '" + archive + "' -C '" + out + "'").c_str()), 0);
-    EXPECT_TRUE(read_file(out + "/jce-data/a.log") == text);
-    EXPECT_TRUE(read_file(out + "/jce-data/b.bin") == noise);
   }
 }
 

@@ -90,16 +90,11 @@ def run_to_end(cmd, timeout, stdout=None, stderr=None, **popen_args):
 def kill_session(sid):
     """Sends SIGKILL to every live process of session |sid| until none is
     left (giving up after ten seconds of processes that do not die)."""
+    def alive_in_session(pid):  # state, parent, process group and session follow the name
+        fields = read("/proc/%s/stat" % pid).rsplit(b")", 1)[1].split()
+        return int(fields[3]) == sid and fields[0] not in (b"Z", b"X")
     for _ in range(1000):
-        members = []
-        for entry in filter(str.isdigit, os.listdir("/proc")):
-            try:  # state, parent, process group and session follow the name
-                with open("/proc/%s/stat" % entry, "rb") as f:
-                    fields = f.read().rsplit(b")", 1)[1].split()
-            except (OSError, IndexError):
-                continue
-            if int(fields[3]) == sid and fields[0] not in (b"Z", b"X"):
-                members.append(int(entry))
+        members = pids_where(alive_in_session)
         if not members:
             return
         for pid in members:
@@ -108,6 +103,20 @@ def kill_session(sid):
             except ProcessLookupError:
                 pass
         time.sleep(0.01)
+
+
+def pids_where(test):
+    """The PIDs for which |test|(pid as a string) holds, of the processes
+    that /proc lists; one that goes away meanwhile (|test| raises) is left
+    out."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if test(pid):
+                found.append(int(pid))
+        except (OSError, IndexError):
+            pass
+    return found
 
 
 def skip_under_wrapper(test, why):
@@ -202,7 +211,6 @@ class Sandbox:
     def log_config(self, log_location, key="jce"):
         """A configuration file whose logging.log_file is |log_location|,
         a path as the run sees it."""
-        import json
         return self.write_config(json.dumps({"logging": {"log_file": log_location}}), key)
 
     def inside(self, host_path):

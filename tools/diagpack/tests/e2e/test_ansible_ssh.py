@@ -98,15 +98,8 @@ class Machine:
 
     def processes(self):
         """PIDs of what runs in this machine's namespace, sshd aside."""
-        found = []
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                if (os.readlink("/proc/%s/ns/mnt" % pid) == self.namespace and
-                        harness.read("/proc/%s/comm" % pid) != b"sshd\n"):
-                    found.append(int(pid))
-            except OSError:
-                pass
-        return found
+        return harness.pids_where(lambda pid: os.readlink("/proc/%s/ns/mnt" % pid) ==
+                                  self.namespace and harness.read("/proc/%s/comm" % pid) != b"sshd\n")
 
     def left(self):
         """What a collection left: entries of the machine's /tmp and /root,

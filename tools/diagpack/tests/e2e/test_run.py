@@ -2,6 +2,7 @@
 lines, exit statuses and the process prelude."""
 
 import os
+import shutil
 import signal
 import tempfile
 import threading
@@ -12,91 +13,73 @@ from harness import banners, config_failure, log_failure, package_failure, succe
 
 
 class OutputDirectoryTest(harness.SandboxCase):
-    def test_existing_directory_stops_the_run(self):
-        os.mkdir(self.box.output_dir())
-        r = self.box.run()
-        self.assertEqual(r.status, 1, r)
-        self.assertEqual(r.out, "")
-        self.assertEqual(r.err, "Output directory %s already exists.\n" % self.box.output_dir())
-        self.assertEqual(os.listdir(self.box.output_dir()), [])
+    def test_what_stops_the_run_at_the_output_directory(self):
+        """Status 1, one line on standard error and nothing else: what was
+        at the output directory's path stays as it was and nothing is made."""
+        tmp, out = self.box.tmp, self.box.output_dir()
+        odd = os.path.join(tmp.encode(), b"\xff")
+        nope, not_a_dir = os.path.join(tmp, "nope"), os.path.join(self.box.root, "file")
+        harness.write(not_a_dir, "")
+        failed = "Failed to create output directory %s/jce-data due to: %s.\n"
+        tree = lambda: sorted((d, sorted(ds + fs)) for d, ds, fs in os.walk(tmp.encode()))
+        for what, make, tmpdir, pre, err in (
+                ("a directory", lambda: os.mkdir(out), None, "",
+                 "Output directory %s already exists.\n" % out),
+                ("a file", lambda: harness.write(out, "x"), None, "",
+                 "Output directory %s already exists.\n" % out),
+                ("a link to a directory", lambda: os.symlink(tmp, out), None, "",
+                 "Output directory %s already exists.\n" % out),
+                ("a dangling link", lambda: os.symlink("/nonexistent/target", out), None, "",
+                 failed % (tmp, "File exists (os error 17)")),
+                ("a directory below a name that is not UTF-8",
+                 lambda: os.makedirs(os.path.join(odd, b"jce-data")), odd, "",
+                 "Output directory %s/\ufffd/jce-data already exists.\n" % tmp),
+                ("a TMPDIR whose name is not UTF-8", lambda: os.mkdir(odd), odd, "",
+                 "Failed to create output directory due to conversion issues.\n"),
+                ("a missing TMPDIR", lambda: None, nope, "",
+                 failed % (nope, "No such file or directory (os error 2)")),
+                ("a TMPDIR that is a file", lambda: None, not_a_dir, "",
+                 failed % (not_a_dir, "Not a directory (os error 20)")),
+                ("a read-only tmpfs", lambda: None, None, "mount -t tmpfs -o ro tmpfs '%s'" % tmp,
+                 failed % (tmp, "Read-only file system (os error 30)")),
+                ("a read-only bind mount", lambda: None, None,
+                 "mount --bind '{0}' '{0}' && mount -o remount,ro,bind '{0}'".format(tmp),
+                 failed % (tmp, "Read-only file system (os error 30)")),
+                ("no inode left", lambda: None, None,
+                 harness.tmpfs_shell(tmp, "1m", "nr_inodes=1"),
+                 failed % (tmp, "No space left on device (os error 28)"))):
+            with self.subTest(what):
+                shutil.rmtree(tmp)
+                os.mkdir(tmp)
+                os.chmod(tmp, 0o1777)
+                make()
+                before = tree()
+                r = self.box.run(tmpdir=tmpdir, pre=pre)
+                self.assertEqual((r.status, r.out, r.err_bytes), (1, "", err.encode()), r)
+                self.assertEqual(tree(), before)
 
-    def test_existing_file_or_link_stops_the_run(self):
-        harness.write(self.box.output_dir(), "x")
-        r = self.box.run()
-        self.assertEqual((r.status, r.out), (1, ""), r)
-        self.assertIn("already exists.", r.err)
-        os.unlink(self.box.output_dir())
-        os.symlink(self.box.tmp, self.box.output_dir())
-        r = self.box.run()
-        self.assertEqual(r.err, "Output directory %s already exists.\n" % self.box.output_dir())
-
-    def test_dangling_link_fails_creation_with_eexist(self):
-        os.symlink("/nonexistent/target", self.box.output_dir())
-        r = self.box.run()
-        self.assertEqual(r.status, 1, r)
-        self.assertEqual(
-            r.err, "Failed to create output directory %s due to: File exists (os error 17).\n"
-            % self.box.output_dir())
-        self.assertEqual(r.out, "")
-
-    def test_missing_tmpdir_is_not_created(self):
-        missing = os.path.join(self.box.root, "nope")
-        r = self.box.run(tmpdir=missing)
-        self.assertEqual(r.status, 1, r)
-        self.assertEqual(
-            r.err, "Failed to create output directory %s/jce-data due to: "
-            "No such file or directory (os error 2).\n" % missing)
-        self.assertFalse(os.path.exists(missing))
-
-    def test_tmpdir_with_trailing_slash_is_joined_once(self):
-        r = self.box.run(tmpdir=self.box.tmp + "/")
-        self.assertEqual(r.status, 0, r)
-        self.assertNotIn("//", r.out + r.err)
-
-    def test_empty_tmpdir_means_working_directory(self):
-        r = self.box.run(tmpdir="")
-        self.assertEqual(r.status, 0, r)
-        work = os.listdir(self.box.work)
-        self.assertTrue("jce-data" in work or "jce-data.tar.gz" in work, work)
-        if "jce-data.tar.gz" in work:
-            self.assertIn("Logs and config can be found at jce-data.tar.gz", r.out.splitlines())
-
-    def test_unset_tmpdir_means_slash_tmp(self):
-        # /tmp of the namespace is the host's /tmp: give the run a private
-        # one. The sandbox and the executable may themselves lie below /tmp,
-        # so they are bound back into the private /tmp at their own paths.
+    def test_where_the_archive_goes(self):
+        """TMPDIR with a trailing slash, empty (the working directory) and
+        unset (/tmp: a private one here, into which the sandbox and the
+        executable, which may lie below the host's /tmp, are bound back)."""
         private = os.path.join(self.box.root, "private-tmp")
         os.mkdir(private)
         keep = " ".join("'%s'" % p for p in (self.box.root, os.path.dirname(harness.exe())))
-        pre = "\n".join([
+        private_tmp = "\n".join([
             "mount --rbind /tmp /mnt",
             "mount --bind '%s' /tmp" % private,
             "for p in %s; do case \"$p\" in /tmp/*)" % keep,
             '  mkdir -p "$p" && mount --bind "/mnt/${p#/tmp/}" "$p";; esac; done',
         ])
-        r = self.box.run(env={"TMPDIR": None}, pre=pre)
-        self.assertEqual(r.status, 0, r)
-        self.assertTrue(set(os.listdir(private)) & {"jce-data", "jce-data.tar.gz"})
-        if "jce-data.tar.gz" in os.listdir(private):
-            self.assertIn("Logs and config can be found at /tmp/jce-data.tar.gz", r.out)
-
-    def test_path_that_is_not_utf8_is_a_conversion_error(self):
-        odd = os.path.join(self.box.tmp.encode(), b"\xff")
-        os.mkdir(odd)
-        r = self.box.run(tmpdir=odd)
-        self.assertEqual(r.status, 1, r)
-        self.assertEqual(r.err, "Failed to create output directory due to conversion issues.\n")
-        self.assertEqual(r.out, "")
-        # Nothing stays behind to stop the next run.
-        self.assertEqual(os.listdir(odd), [])
-
-    def test_already_exists_shows_invalid_utf8_as_replacement(self):
-        odd = os.path.join(self.box.tmp.encode(), b"\xff")
-        os.makedirs(os.path.join(odd, b"jce-data"))
-        r = self.box.run(tmpdir=odd)
-        self.assertEqual(r.status, 1, r)
-        self.assertEqual(r.err_bytes, b"Output directory " + self.box.tmp.encode()
-                         + b"/\xef\xbf\xbd/jce-data already exists.\n")
+        for tmpdir, pre, where, shown in (
+                (self.box.tmp + "/", "", self.box.tmp, self.box.archive_path()),
+                ("", "", self.box.work, "jce-data.tar.gz"),
+                (None, private_tmp, private, "/tmp/jce-data.tar.gz")):
+            with self.subTest(tmpdir=tmpdir):
+                r = self.box.run(env={"TMPDIR": tmpdir}, pre=pre)
+                self.assertEqual(r.out.splitlines()[-1],
+                                 "Logs and config can be found at " + shown, r)
+                self.assertTrue(os.path.isfile(os.path.join(where, "jce-data.tar.gz")))
 
 
 class RunTest(harness.SandboxCase):
@@ -115,20 +98,25 @@ class RunTest(harness.SandboxCase):
             package_failure("dpkg-query failed for package: quorvane-jce")], r)
 
     def test_each_executable_uses_its_own_names(self):
+        """Its banner, configuration file, log failure line, package query,
+        report and archive; the other components' files stay out."""
+        self.box.fake_package_manager("rpm", stdout="info\n")
+        for key in harness.COMPONENTS:
+            self.box.log_config("/opt/no-%s/x.log" % key, key)
         for key in harness.COMPONENTS:
             with self.subTest(key=key):
                 r = self.box.run(key=key)
-                self.assertEqual(r.status, 0, r)
-                self.assertEqual(r.out.splitlines()[3], "Collecting %s info" % key)
-                self.assertIn(config_failure("No such file or directory (os error 2)", key),
-                              r.err.splitlines())
-                names = os.listdir(self.box.tmp)
-                self.assertTrue({"%s-data" % key, "%s-data.tar.gz" % key} & set(names), names)
-
-    def test_reader_gone_does_not_stop_the_run(self):
-        r = self.box.run(shell_redirect="2>&1 | true; exit ${PIPESTATUS[0]}")
-        self.assertEqual(r.status, 0, r)
-        self.assertIn("osInfo.txt", harness.collected(self.box))
+                files = self.assert_archived(r, key)
+                self.assertEqual(r.err.splitlines(),
+                                 [log_failure("No such file or directory (os error 2)", key)], r)
+                self.assertEqual(self.box.recorded_argv("rpm")[1:], ["-qi", "quorvane-" + key])
+                top = key + "-data"
+                self.assertEqual(sorted(files), sorted([top, top + "/osInfo.txt",
+                                                        top + "/%sPackageInfo.txt" % key,
+                                                        top + "/quorvane-%s.cfg" % key]))
+                self.assertEqual((files[top + "/%sPackageInfo.txt" % key],
+                                  files[top + "/quorvane-%s.cfg" % key]),
+                                 (b"info\n", harness.read(self.box.config_path(key))))
 
 
 MIB = 1 << 20
@@ -147,16 +135,12 @@ class InterruptTest(harness.SandboxCase):
         size = lambda: os.stat(copy).st_size if os.path.exists(copy) else 0
         while thread.is_alive() and size() < 64 * MIB:
             time.sleep(0.001)
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                fds = "/proc/%s/fd" % pid
-                if any(os.readlink(os.path.join(fds, fd)) == copy for fd in os.listdir(fds)):
-                    os.kill(int(pid), signal.SIGINT)
-                    break
-            except OSError:
-                continue
-        else:
+        fds = "/proc/%s/fd"
+        holders = harness.pids_where(lambda pid: any(
+            os.readlink(os.path.join(fds % pid, fd)) == copy for fd in os.listdir(fds % pid)))
+        if not holders:
             self.fail("the copy ended before it could be interrupted")
+        os.kill(holders[0], signal.SIGINT)
         signalled = time.monotonic()
         at_signal = largest = size()
         while thread.is_alive():
