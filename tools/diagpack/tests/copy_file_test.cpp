@@ -118,6 +118,19 @@ TEST_F(CopyFileTest, MissingSourceOrDestinationDirectoryIsAnOsError) {
   EXPECT_EQ(n.error().text(), "No such file or directory (os error 2)");
 }
 
+// What stands at the destination is never written through and never holds
+// up the copy: a symbolic link fails with ELOOP, a FIFO without a reader
+// with ENXIO.
+TEST_F(CopyFileTest, DestinationLinkOrFifoFailsAtOnce) {
+  write_file(path("src"), "x");
+  write_file(path("victim"), "kept");
+  ASSERT_EQ(::symlink("victim", path("link").c_str()), 0);
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(copy_file(path("src"), path("link")).error().os_code(), ELOOP);
+  EXPECT_EQ(copy_file(path("src"), path("fifo")).error().os_code(), ENXIO);
+  EXPECT_EQ(test::read_file(path("victim")), "kept");
+}
+
 TEST_F(CopyFileTest, ZeroByteInAPathIsRefused) {
   auto n = copy_file(std::string("/etc/pass\0wd", 12), path("copy"));
   ASSERT_FALSE(n);

@@ -255,7 +255,7 @@ Result<uint64_t> copy_open_file(const OpenFile& in, const std::string& dst,
   }
 
   const mode_t mode = src_st.st_mode & 07777;
-  auto out = open_fd(dst, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, mode);
+  auto out = create_for_writing(dst, mode);
   if (!out) return out.take_error();
   auto dst_st = status_of_fd(out->get());
   if (!dst_st) return dst_st.take_error();

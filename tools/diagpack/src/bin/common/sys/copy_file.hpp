@@ -26,7 +26,8 @@ inline constexpr uint64_t kCopyPieceBytes = uint64_t{16} << 20;
 //     device (nothing created; a FIFO never blocks the open);
 //   - kNulByteText when a path holds a zero byte;
 //   - the OS error of creating, querying or fchmod-ing |dst| (ELOOP for a
-//     symbolic link at |dst|, which is never followed);
+//     symbolic link at |dst|, which is never followed; ENXIO for a FIFO
+//     there without a reader, which never blocks the open);
 //   - the first read or write error, or kWriteZeroText, during the copy
 //     (|dst| then stays as far as it was written);
 //   - the error |observer| returned after a piece (|dst| then stays as far

@@ -29,14 +29,22 @@ Result<UniqueFd> open_fd_at(int dir_fd, const std::string& name, int flags,
 
 namespace {
 
+// Clears O_NONBLOCK on a descriptor that was opened with it so that the
+// open could not wait.
+Status clear_nonblocking(int fd) {
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    return Error::os(errno);
+  return {};
+}
+
 Result<OpenFile> open_with(const std::string& path, int extra_flags) {
   auto fd = open_fd(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | extra_flags);
   if (!fd) return fd.take_error();
   auto st = status_of_fd(fd->get());
   if (!st) return st.take_error();
-  int flags = ::fcntl(fd->get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd->get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-    return Error::os(errno);
+  if (Status cleared = clear_nonblocking(fd->get()); !cleared)
+    return cleared.take_error();
   return OpenFile{std::move(*fd), *st};
 }
 
@@ -47,6 +55,16 @@ bool same_link(const struct stat& a, const struct stat& b) {
 }
 
 }  // namespace
+
+Result<UniqueFd> create_for_writing(const std::string& path, unsigned mode) {
+  auto fd = open_fd(
+      path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+      mode);
+  if (!fd) return fd;
+  if (Status cleared = clear_nonblocking(fd->get()); !cleared)
+    return cleared.take_error();
+  return fd;
+}
 
 Result<OpenFile> open_for_reading(const std::string& path) {
   return open_with(path, 0);
@@ -198,7 +216,7 @@ Result<std::string> read_text_to_end(int fd, size_t size_hint,
 
 Status write_file(const std::string& path,
                   std::span<const std::string_view> pieces) {
-  auto fd = open_fd(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
+  auto fd = create_for_writing(path, 0644);
   if (!fd) return fd.take_error();
   if (auto st = write_all(fd->get(), pieces); !st) return st;
   return fd->close_checked();

@@ -35,6 +35,13 @@ Result<UniqueFd> open_fd_at(int dir_fd, const std::string& name, int flags,
 inline constexpr std::string_view kNotRegularFileText =
     "the source path is neither a regular file nor a symlink to a regular file";
 
+// Creates |path| with |mode| (before the umask), or truncates what stands
+// there, for writing. A symbolic link at |path| is never followed: the open
+// fails with ELOOP. Nor can anything there hold up the run: a FIFO without
+// a reader fails with ENXIO (the open is non-blocking; O_NONBLOCK is
+// cleared once the file is open). Returns the open or fcntl error.
+Result<UniqueFd> create_for_writing(const std::string& path, unsigned mode);
+
 // A file opened for reading and the status of what was opened.
 struct OpenFile {
   UniqueFd fd;
@@ -121,9 +128,9 @@ Result<std::string> read_text_to_end(
 // Creates or truncates |path| and writes |pieces| to it, one after another.
 // A created file has mode 0644 before the umask: a report that a root run
 // writes is never group- or world-writable, even under umask 000, as the
-// output directory is not. A symbolic link at |path| is never written
-// through: the open fails with ELOOP. Returns the error of the open, a
-// write or the close.
+// output directory is not. Opened with create_for_writing (ELOOP for a
+// symbolic link, ENXIO for a FIFO without a reader). Returns the error of
+// the open, a write or the close.
 Status write_file(const std::string& path,
                   std::span<const std::string_view> pieces);
 Status write_file(const std::string& path, std::string_view bytes);
