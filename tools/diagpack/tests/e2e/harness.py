@@ -302,7 +302,7 @@ class Sandbox:
         proc = run_to_end(cmd, timeout, env=variables,
                           stdin=stdin if stdin is not None else subprocess.DEVNULL,
                           stdout=stdout, stderr=stderr)
-        if WRAPPER and b"valgrind: " in proc.stderr:
+        if WRAPPER and proc.stderr and b"valgrind: " in proc.stderr:
             # valgrind keeps its own files in TMPDIR and cannot start where
             # a test makes that unusable; those cases run in the plain suite.
             raise unittest.SkipTest("valgrind cannot start here: " +
