@@ -28,12 +28,14 @@ import subprocess
 import sys
 import time
 
-# Upper limits per corpus. "bytes vs today" is a two-sided limit: within
-# 0.01% of today's archive.
+# Upper limits per corpus: wall time against the pigz pipeline (and gzip's),
+# archive bytes against tar -czf's, diagpack's peak RSS. Today's build (the
+# system zlib's, say) is compared in figures only: another compressor makes
+# other bytes.
 TARGETS = {
-    "plain": {"vs tar-gz": 0.60, "vs tar-pigz": 1.05, "bytes vs gzip -6": 1.005,
-              "peak RSS MiB": 32.0, "vs today": 1.01, "bytes vs today": 1.0001},
-    "rotated": {"vs tar-pigz": 0.60, "bytes vs gzip -6": 1.0, "peak RSS MiB": 32.0},
+    "plain": {"vs tar-gz": 0.60, "vs tar-pigz": 0.65, "bytes vs gzip -6": 1.0,
+              "peak RSS MiB": 32.0},
+    "rotated": {"vs tar-pigz": 0.38, "bytes vs gzip -6": 1.001, "peak RSS MiB": 32.0},
 }
 
 
@@ -190,14 +192,9 @@ def main():
             sizes["today"], results["bytes vs today"]))
     print("\ntargets (%s corpus):" % args.targets)
     for k, limit in TARGETS[args.targets].items():
-        if k not in results:
-            print("  %-17s     (no --today build to compare with)" % k)
-            continue
         v = results[k]
         if k == "peak RSS MiB":
             op, met = "<", v < limit
-        elif k == "bytes vs today":
-            op, met = "within", abs(v - 1) <= limit - 1
         else:
             op, met = "<=", v <= limit
         print("  %-17s %8.4f  (target %s %.4f)  %s" % (k, v, op, limit, "met" if met else "MISSED"))

@@ -8,8 +8,8 @@
 #            jce.log.1 and jce.log.2.gz ... jce.log.14.gz, half the bytes
 #            already compressed.
 # With TODAY_REF (a git ref, e.g. main) or TODAY_BIN (a bin directory), the
-# diagpack-jce of that build runs in the same rounds as "today", and the
-# plain corpus is checked against it (time within 1%, bytes within 0.01%).
+# diagpack-jce of that build runs in the same rounds as "today", with the
+# paired time ratio and the archive bytes against it.
 #
 # Usage: bench/archive_bench.sh [build dir] [rounds]
 #   build dir: a Release build made here (default build-bench), configured
@@ -19,6 +19,7 @@
 #   PLAIN_MIB, ROTATED_MIB  corpus sizes (defaults 1024 and 256; 0 skips one)
 #   QUICK=1                 a quick run: 128 and 64 MiB
 #   TODAY_REF, TODAY_BIN    the build to compare with (see above)
+#   TODAY_SYSTEM_ZLIB=1     TODAY_REF built against the system's zlib
 #   BENCH_TMP               where the corpora and scratch directories go
 #                           (default $TMPDIR or /tmp), about 3.5 times the
 #                           larger corpus at the peak; all removed at the end
@@ -58,7 +59,8 @@ if [ -z "$today" ] && [ -n "${TODAY_REF:-}" ]; then
   echo "building $TODAY_REF as today's diagpack-jce ..."
   mkdir "$work/today-src"
   git -C "$root" archive "$TODAY_REF" | tar -x -C "$work/today-src"
-  cmake -S "$work/today-src" -B "$work/today-build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S "$work/today-src" -B "$work/today-build" -DCMAKE_BUILD_TYPE=Release \
+    -DDIAGPACK_TESTS=OFF "-DDIAGPACK_SYSTEM_ZLIB=${TODAY_SYSTEM_ZLIB:-0}" >/dev/null 2>&1
   cmake --build "$work/today-build" --target diagpack-jce -j2 >/dev/null
   today=$work/today-build/bin
 fi
