@@ -14,12 +14,16 @@
 #                Debian 11 root (debootstrap, cached) and runs them there as
 #                Ubuntu, Debian and Rocky hosts (scripts/check-real-hosts.sh;
 #                root; after make release).
-# make format    reformats the C++ sources; make format-check only checks.
+# make format    reformats our C++ sources (not third_party/); make
+#                format-check only checks.
 # WERROR=ON      makes compiler warnings errors (CI sets it).
+# SYSTEM_ZLIB=ON  builds against the system's zlib instead of the bundled
+#                zlib-ng (third_party/zlib-ng).
 BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 WERROR ?= OFF
+SYSTEM_ZLIB ?= OFF
 ARCH ?= amd64
 
 .PHONY: all build run test clean install package demo fuzz memcheck format format-check release \
@@ -28,8 +32,9 @@ ARCH ?= amd64
 all: build
 
 build:
-	@scripts/install-deps.sh build
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DDIAGPACK_WERROR=$(WERROR) >/dev/null
+	@scripts/install-deps.sh build $(if $(filter ON,$(SYSTEM_ZLIB)),system-zlib)
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DDIAGPACK_WERROR=$(WERROR) \
+		-DDIAGPACK_SYSTEM_ZLIB=$(SYSTEM_ZLIB) >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
 run: build
@@ -58,13 +63,13 @@ memcheck:
 	@scripts/memcheck.sh
 
 release:
-	@WERROR=$(WERROR) scripts/release.sh $(ARCH)
+	@WERROR=$(WERROR) SYSTEM_ZLIB=$(SYSTEM_ZLIB) scripts/release.sh $(ARCH)
 
 check-real-hosts:
 	@scripts/check-real-hosts.sh $(ARCH)
 
 format:
-	@clang-format -i $$(git ls-files '*.cpp' '*.hpp')
+	@clang-format -i $$(git ls-files '*.cpp' '*.hpp' ':!third_party')
 
 format-check:
-	@clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.hpp')
+	@clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.hpp' ':!third_party')

@@ -2,6 +2,7 @@
 # Makes sure that what a step needs is there, and installs the Debian
 # packages that provide what is not.
 # Usage: scripts/install-deps.sh build|test|ansible|fuzz|memcheck|format|release|release-arm64|
+#                                system-zlib|system-zlib-release|system-zlib-release-arm64|
 #                                real-hosts|real-hosts-arm64 ...
 #
 # Each need is probed directly (a command on PATH, a header the compiler
@@ -34,7 +35,7 @@ needs() {
 cmd cmake cmake
 cmd make make
 cmd g++ g++
-hdr zlib.h zlib1g-dev
+cmd gcc gcc
 hdr gtest/gtest.h libgtest-dev
 cmd python3 python3
 EOF
@@ -70,7 +71,6 @@ EOF
     release) cat <<'EOF'
 cmd git git
 lib rcrt1.o libc6-dev
-lib libz.a zlib1g-dev
 lib libstdc++.a libstdc++-12-dev
 cmd readelf binutils
 cmd objcopy binutils
@@ -82,11 +82,16 @@ EOF
     ;;
     release-arm64) cat <<'EOF'
 cmd aarch64-linux-gnu-g++ g++-aarch64-linux-gnu
-file /usr/lib/aarch64-linux-gnu/libz.a zlib1g-dev:arm64
+cmd aarch64-linux-gnu-gcc gcc-aarch64-linux-gnu
 file /usr/lib/aarch64-linux-gnu/libgtest.a libgtest-dev:arm64
 cmd qemu-aarch64 qemu-user
 EOF
     ;;
+    # The build against the system's zlib (-DDIAGPACK_SYSTEM_ZLIB=ON) rather
+    # than the bundled zlib-ng; the release's static executables need libz.a.
+    system-zlib) echo "hdr zlib.h zlib1g-dev" ;;
+    system-zlib-release) echo "lib libz.a zlib1g-dev" ;;
+    system-zlib-release-arm64) echo "file /usr/lib/aarch64-linux-gnu/libz.a zlib1g-dev:arm64" ;;
     real-hosts) cat <<'EOF'
 cmd debootstrap debootstrap
 cmd wget wget

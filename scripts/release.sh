@@ -3,8 +3,8 @@
 # and the packages that ship, tested as they ship.
 #
 #   amd64: build-release/        (this host's compiler)
-#   arm64: build-release-arm64/  (g++-aarch64-linux-gnu, zlib1g-dev:arm64;
-#                                 the tests run under qemu-aarch64)
+#   arm64: build-release-arm64/  (g++-aarch64-linux-gnu; the tests run
+#                                 under qemu-aarch64)
 # Each holds bin/ (the executables), debug/ (their split debug information),
 # diagpack_<version>_<arch>.deb and diagpack-<version>-1.<arch>.rpm.
 #
@@ -15,7 +15,8 @@
 #
 # Environment: RELEASE_TESTS=0 skips the tests (scripts/reproducible.sh);
 # RELEASE_BUILD names the build directory; WERROR=ON turns warnings into
-# errors; RELEASE_ARM64_SKIP is the ctest -E regex of the tests left out
+# errors; SYSTEM_ZLIB=ON links the system's libz.a instead of the bundled
+# zlib-ng; RELEASE_ARM64_SKIP is the ctest -E regex of the tests left out
 # under qemu (default: those named below).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,13 +27,17 @@ case "$arch" in
   amd64 | x86_64)
     arch=amd64
     build=${RELEASE_BUILD:-build-release}
-    scripts/install-deps.sh build test release
+    deps=(build test release)
+    [ "${SYSTEM_ZLIB:-OFF}" = ON ] && deps+=(system-zlib system-zlib-release)
+    scripts/install-deps.sh "${deps[@]}"
     toolchain=()
     ;;
   arm64 | aarch64)
     arch=arm64
     build=${RELEASE_BUILD:-build-release-arm64}
-    scripts/install-deps.sh build test release release-arm64
+    deps=(build test release release-arm64)
+    [ "${SYSTEM_ZLIB:-OFF}" = ON ] && deps+=(system-zlib system-zlib-release-arm64)
+    scripts/install-deps.sh "${deps[@]}"
     toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-linux-gnu.cmake")
     ;;
   *)
@@ -52,7 +57,8 @@ fi
 export SOURCE_DATE_EPOCH
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DDIAGPACK_RELEASE=ON \
-  -DDIAGPACK_WERROR="${WERROR:-OFF}" "${toolchain[@]}" >/dev/null
+  -DDIAGPACK_WERROR="${WERROR:-OFF}" -DDIAGPACK_SYSTEM_ZLIB="${SYSTEM_ZLIB:-OFF}" \
+  "${toolchain[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 read -r deb_arch rpm_arch version <"$build/packaging/arch"
 
