@@ -85,13 +85,14 @@ void check_member(const std::string& gz, const std::string& content) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  // Small blocks, so that short inputs cross several cuts.
-  const size_t block = in.ConsumeIntegralInRange<size_t>(1, 64 * 1024);
+  // Small blocks, so that short inputs cross several cuts (not too many:
+  // each block primes its compressor with the 32 KiB before it).
+  const size_t block = in.ConsumeIntegralInRange<size_t>(64, 64 * 1024);
   const size_t most_a = in.ConsumeIntegralInRange<size_t>(1, 70000);
   const size_t most_b = in.ConsumeIntegralInRange<size_t>(1, 70000);
   // The content: raw bytes, or repeated when asked, for long matches that
   // run across the cuts.
-  const unsigned repeat = in.ConsumeIntegralInRange<unsigned>(1, 64);
+  const unsigned repeat = in.ConsumeIntegralInRange<unsigned>(1, 16);
   const std::string piece = in.ConsumeRemainingBytesAsString();
   std::string content;
   for (unsigned i = 0; i < repeat; ++i) content += piece;
