@@ -29,7 +29,7 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 
 scripts/install-deps.sh build fuzz
-CXX=clang++ cmake -S . -B "$build" -DDIAGPACK_FUZZ=ON -DDIAGPACK_TESTS=OFF \
+CXX=clang++ cmake -S . -B "$build" -DDIAGPACK_FUZZ=ON -DBUILD_TESTING=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 
