@@ -1,7 +1,6 @@
 # make run   builds (Release, in build/) and runs diagpack-jce on this host.
 # make test  builds and runs every test; ends with ctest's summary line.
 # make install   builds and installs into PREFIX (default /usr/local).
-# make package   builds the Debian package build/diagpack_<version>_<arch>.deb.
 # make demo      runs diagpack-jce on a sample installation in a private
 #                mount namespace (root only) and lists the archive it made.
 # make fuzz      builds the libFuzzer targets (clang) and runs each for
@@ -26,7 +25,7 @@ WERROR ?= OFF
 SYSTEM_ZLIB ?= OFF
 ARCH ?= amd64
 
-.PHONY: all build run test clean install package demo fuzz memcheck format format-check release \
+.PHONY: all build run test clean install demo fuzz memcheck format format-check release \
 	check-real-hosts
 
 all: build
@@ -49,9 +48,6 @@ clean:
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
-
-package: build
-	cd $(BUILD) && cpack
 
 demo: build
 	@scripts/demo.sh $(BUILD)/bin/diagpack-jce

@@ -60,7 +60,7 @@ if [ -z "$today" ] && [ -n "${TODAY_REF:-}" ]; then
   mkdir "$work/today-src"
   git -C "$root" archive "$TODAY_REF" | tar -x -C "$work/today-src"
   cmake -S "$work/today-src" -B "$work/today-build" -DCMAKE_BUILD_TYPE=Release \
-    -DDIAGPACK_TESTS=OFF "-DDIAGPACK_SYSTEM_ZLIB=${TODAY_SYSTEM_ZLIB:-0}" >/dev/null 2>&1
+    -DBUILD_TESTING=OFF "-DDIAGPACK_SYSTEM_ZLIB=${TODAY_SYSTEM_ZLIB:-0}" >/dev/null 2>&1
   cmake --build "$work/today-build" --target diagpack-jce -j2 >/dev/null
   today=$work/today-build/bin
 fi

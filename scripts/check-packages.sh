@@ -44,7 +44,9 @@ installed() {
     [ -x "$1/usr/bin/$e" ] || fail "$e not installed under $1"
   done
   [ -f "$1/usr/share/man/man1/diagpack.1.gz" ] || fail "man page not installed"
-  [ -f "$1/usr/share/doc/diagpack/copyright" ] || fail "copyright not installed"
+  for f in copyright licenses/LGPL-2.1 licenses/GPL-3 licenses/GCC-exception-3.1 licenses/Zlib; do
+    [ -s "$1/usr/share/doc/diagpack/$f" ] || fail "$f not installed"
+  done
 }
 removed() {
   local left

@@ -29,7 +29,7 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 
 scripts/install-deps.sh build fuzz
-CC=clang CXX=clang++ cmake -S . -B "$build" -DDIAGPACK_FUZZ=ON -DDIAGPACK_TESTS=OFF \
+CC=clang CXX=clang++ cmake -S . -B "$build" -DDIAGPACK_FUZZ=ON -DBUILD_TESTING=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 

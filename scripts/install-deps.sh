@@ -144,8 +144,11 @@ done
 # Without recommends: the needs above are complete, and recommends would
 # bring in what nothing here uses (ansible-core's whole collection bundle,
 # qemu-user's binfmt registration).
-install() { apt-get install -y -q --no-install-recommends "$@"; }
+# Another install already running (a second make, a helper's apt) is
+# waited for, up to ten minutes, instead of failing on dpkg's lock.
+apt_get() { apt-get -o DPkg::Lock::Timeout=600 "$@"; }
+install() { apt_get install -y -q --no-install-recommends "$@"; }
 if [ $update = yes ] || ! install "${missing[@]}" >/dev/null 2>&1; then
-  apt-get update -q >/dev/null
+  apt_get update -q >/dev/null
   install "${missing[@]}" >/dev/null
 fi

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # make release [ARCH=amd64|arm64]: the static, hardened, stripped executables
-# and the packages that ship, tested as they ship.
+# and the packages that ship, tested as they ship. Hardened means what
+# readelf shows (printed at the end): static-pie, full RELRO and BIND_NOW,
+# with no IBT/SHSTK or BTI property (Debian's libc.a lacks it, so the linker
+# drops it; cmake/release.cmake says more).
 #
 #   amd64: build-release/        (this host's compiler)
 #   arm64: build-release-arm64/  (g++-aarch64-linux-gnu; the tests run
@@ -83,7 +86,6 @@ rm -rf "$stage"
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
 doc=$stage/usr/share/doc/diagpack
 install -d "$doc"
-install -m 0644 contrib/packaging/copyright "$doc/copyright"
 gzip -9n <contrib/packaging/changelog >"$doc/changelog.gz"
 chmod -R u=rwX,go=rX "$stage"
 chmod 0755 "$stage"/usr/bin/*
@@ -122,5 +124,7 @@ rpmbuild -bb --quiet --target "$rpm_arch-linux" \
 scripts/check-packages.sh "$deb" "$rpm"
 
 echo "release: $arch, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
+readelf -dW "$build/bin/diagpack-jce" | grep -E '\((FLAGS|FLAGS_1|NEEDED)\)' || true
+readelf -nW "$build/bin/diagpack-jce" | grep 'Properties:' || echo "no .note.gnu.property"
 (cd "$build" && ls -l bin debug "$(basename "$deb")" "$(basename "$rpm")" &&
   sha256sum bin/* debug/* "$(basename "$deb")" "$(basename "$rpm")")
