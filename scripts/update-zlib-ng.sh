@@ -25,7 +25,9 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/update-zlib-ng.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-tar -xzf "$tarball" -C "$work" --no-same-owner
+# -m: the files get the time of extraction, as a git checkout gives them,
+# not the release's (the packages clamp both to the last commit's time).
+tar -xzmf "$tarball" -C "$work" --no-same-owner
 top=("$work"/*)
 if [ ${#top[@]} -ne 1 ] || [ ! -f "${top[0]}/zlib.h.in" ]; then
   echo "update-zlib-ng: $tarball does not hold one zlib-ng source folder" >&2
