@@ -1,9 +1,9 @@
 # The release build: the executables that ship to customer hosts.
 #
 # Static-pie: each executable carries the C library, libstdc++, libgcc and
-# zlib with it, so it loads on any Linux of its architecture whatever library
-# versions the host has, and it still runs at a random address. readelf -d
-# shows no NEEDED entry and readelf -l no program interpreter.
+# zlib-ng with it, so it loads on any Linux of its architecture whatever
+# library versions the host has, and it still runs at a random address.
+# readelf -d shows no NEEDED entry and readelf -l no program interpreter.
 #
 # Hardened as far as a static link allows: stack protector, stack clash
 # probes, fortified libc calls outside Debug, full RELRO with BIND_NOW, and
@@ -66,8 +66,9 @@ endfunction()
 # The licences of what a static executable carries: diagpack's own (MIT,
 # in the copyright file), the GNU C Library (LGPL 2.1 or later), libstdc++
 # and libgcc (GPL 3 or later with the GCC Runtime Library Exception) and the
-# deflate library (the zlib licence). Each text is installed under
-# share/doc/diagpack/, the rpm's licence field is the SPDX expression.
+# deflate library, zlib-ng or the system's zlib (the zlib licence). Each
+# text is installed under share/doc/diagpack/, the rpm's licence field is
+# the SPDX expression.
 set(DIAGPACK_LICENSE
   "MIT AND LGPL-2.1-or-later AND GPL-3.0-or-later WITH GCC-exception-3.1 AND Zlib")
 function(diagpack_install_licences zlib_licence)
