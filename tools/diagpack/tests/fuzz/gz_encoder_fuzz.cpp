@@ -4,9 +4,7 @@
 // checks it holds the encoder to:
 // - both files are the same bytes (neither the engine nor the cuts of the
 //   writes show in the output);
-// - the file is one gzip member: our header, a raw DEFLATE stream that
-//   inflates to exactly the content and ends where the trailer begins, and
-//   the trailer's CRC-32 and length.
+// - the file is one gzip member of exactly the content.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -53,32 +51,22 @@ std::string encode(const std::string& content, unsigned threads, size_t block,
   return out;
 }
 
-uint32_t le32(const std::string& s, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i)
-    v = (v << 8) | static_cast<unsigned char>(s[at + i]);
-  return v;
-}
-
-void check_member(const std::string& gz, const std::string& content) {
-  check(gz.size() >= 18);
-  check(gz.compare(0, 10, "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10) == 0);
+// One gzip member of exactly |content|: our header, then zlib's gzip
+// decoder, which checks the trailer's CRC-32 and length, ends exactly at the
+// end of the file.
+void check_member(std::string gz, const std::string& content) {
+  check(gz.compare(0, 10, "\x1f\x8b\x08\0\0\0\0\0\0\xff", 10) == 0);
   z_stream zs{};
-  check(inflateInit2(&zs, -15) == Z_OK);
-  std::string body = gz.substr(10, gz.size() - 18);
+  check(inflateInit2(&zs, 16 + 15) == Z_OK);
   std::string out(content.size() + 1, '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(body.data());
-  zs.avail_in = static_cast<uInt>(body.size());
+  zs.next_in = reinterpret_cast<Bytef*>(gz.data());
+  zs.avail_in = static_cast<uInt>(gz.size());
   zs.next_out = reinterpret_cast<Bytef*>(out.data());
   zs.avail_out = static_cast<uInt>(out.size());
   check(inflate(&zs, Z_FINISH) == Z_STREAM_END && zs.avail_in == 0);
-  out.resize(out.size() - zs.avail_out);
+  check(zs.total_out == content.size() &&
+        out.compare(0, content.size(), content) == 0);
   inflateEnd(&zs);
-  check(out == content);
-  const auto* bytes = reinterpret_cast<const Bytef*>(content.data());
-  check(le32(gz, gz.size() - 8) ==
-        crc32_z(crc32(0L, Z_NULL, 0), bytes, content.size()));
-  check(le32(gz, gz.size() - 4) == static_cast<uint32_t>(content.size()));
 }
 
 }  // namespace
